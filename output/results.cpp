@@ -1,0 +1,108 @@
+#include "output/results.h"
+
+#include <cstdio>
+
+#include "output/number_format.h"
+#include "run/platform.h"
+#include "run/text.h"
+#include "state/grid.h"
+
+namespace plume {
+
+namespace {
+
+constexpr const char* kPrefixes[5] = {
+    "Result/251_301_5_150/T/T_Pr_2700_Gr_",  "Result/251_301_5_150/W/W_Pr_2700_Gr_",
+    "Result/251_301_5_150/V/V_Pr_2700_Gr_",  "Result/251_301_5_150/Vy/Vy_Pr_2700_Gr_",
+    "Result/251_301_5_150/Vx/Vx_Pr_2700_Gr_"};
+
+void appendLine(std::string& out, int row, int col, double v) {
+  appendInteger(out, row);
+  out += '\t';
+  appendInteger(out, col);
+  out += '\t';
+  appendNumber(out, v);
+  out += '\n';
+}
+
+// Field files: column j outer, row i inner, all nodes.
+std::string fieldText(const Field& f) {
+  std::string out;
+  out.reserve(std::size_t(kRows) * kCols * 24);
+  for (int j = 0; j <= NY; ++j)
+    for (int i = 0; i <= NX; ++i) appendLine(out, i + 1, j + 1, f[i][j]);
+  return out;
+}
+
+// Vy: (Omega[i+1][j] - Omega[i-1][j]) / 2h for i = 0 .. NX-1, j = 1 .. NY.
+// The line i = 0 takes 0.0 for the missing Omega[-1][j], the value files of
+// earlier runs carry there.
+std::string vyText() {
+  std::string out;
+  out.reserve(std::size_t(NX) * NY * 24);
+  for (int j = 1; j <= NY; ++j)
+    for (int i = 0; i < NX; ++i) {
+      double below = i > 0 ? Omega[i - 1][j] : 0.0;
+      appendLine(out, i + 1, j + 1, (Omega[i + 1][j] - below) / twoH);
+    }
+  return out;
+}
+
+// Vx: (Omega[i][j+1] - Omega[i][j-1]) / 2h for i = 1 .. NX, j = 0 .. NY-1.
+// The line j = 0 takes Omega[i-1][NY] for the missing Omega[i][-1], the value
+// files of earlier runs carry there.
+std::string vxText() {
+  std::string out;
+  out.reserve(std::size_t(NX) * NY * 24);
+  for (int j = 0; j < NY; ++j)
+    for (int i = 1; i <= NX; ++i) {
+      double left = j > 0 ? Omega[i][j - 1] : Omega[i - 1][NY];
+      appendLine(out, i + 1, j + 1, (Omega[i][j + 1] - left) / twoH);
+    }
+  return out;
+}
+
+void warnNotWritten(const std::string& path) {
+  consoleWrite(ru("Предупреждение: не удалось записать файл '").str() + path + "'\n");
+}
+
+}  // namespace
+
+std::string resultFileName(int index) {
+  return kPrefixes[index] + formatNumber(Gr) + ".txt";
+}
+
+std::string resultFileText(int index) {
+  switch (index) {
+    case 0: return fieldText(T);
+    case 1: return fieldText(Omega);
+    case 2: return fieldText(Psi);
+    case 3: return vyText();
+    default: return vxText();
+  }
+}
+
+bool writeFileAtomically(const std::string& path, std::string_view bytes) {
+  std::string temp = path + ".tmp";
+  std::FILE* f = std::fopen(temp.c_str(), "w");
+  if (f == nullptr) {
+    warnNotWritten(path);
+    return false;
+  }
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  ok = std::fflush(f) == 0 && ok;
+  if (ok) syncFile(f);
+  ok = std::fclose(f) == 0 && ok;
+  if (ok) ok = replaceFile(temp, path);
+  if (!ok) {
+    std::remove(temp.c_str());
+    warnNotWritten(path);
+  }
+  return ok;
+}
+
+void writeResults() {
+  for (int k = 0; k < 5; ++k) writeFileAtomically(resultFileName(k), resultFileText(k));
+}
+
+}  // namespace plume

@@ -1,0 +1,85 @@
+#include "run/outer_loop.h"
+
+#include <cmath>
+#include <string>
+
+#include "output/number_format.h"
+#include "output/results.h"
+#include "run/platform.h"
+#include "run/text.h"
+#include "run/wall_vorticity.h"
+#include "solver/iteration_step.h"
+#include "state/grid.h"
+
+namespace plume {
+
+namespace {
+
+void printProgress(int k, double residual) {
+  std::string line = ru("Итерация = ").str();
+  appendInteger(line, k);
+  line += ru("\tНевязка = ");
+  appendNumber(line, residual);
+  line += '\n';
+  consoleWrite(line);
+}
+
+void printIterationMessage(std::string_view text, int k) {
+  std::string line(text);
+  appendInteger(line, k);
+  line += '\n';
+  consoleWrite(line);
+}
+
+}  // namespace
+
+RunOutcome runIterations() { return runIterationsWith(kSchedule, iterationStep, writeResults); }
+
+RunOutcome runIterationsWith(const LoopSchedule& schedule, void (*step)(), void (*save)()) {
+  double prevOmegaSqSum = 0.0;
+  double residual = 0.0;  // shown as 0 by the progress line of iteration 0
+  int lastSaved = -1;
+  for (int iteration = 0; iteration < schedule.maxIterations; ++iteration) {
+    const int k = iteration;
+    if (k % schedule.progressInterval == 0) printProgress(k, residual);
+
+    applyWallVorticity();
+    T[srcI][srcJ] = 1.0;
+    step();
+
+    residual = std::fabs(omegaSqSum - prevOmegaSqSum);
+    if (!std::isfinite(residual)) {
+      // NaN never recovers and never passes the stopping test: stop here and
+      // keep the fields for inspection.
+      printIterationMessage(ru("Расчет разошелся: невязка не является конечным числом на итерации "), k);
+      save();
+      return {RunEnd::Diverged, k};
+    }
+    bool converged = residual < residualLimit;
+    if (converged) {
+      consoleWrite(ru("Достигнут предел невязки!!\n"));
+      printIterationMessage(ru("Количество итераций = "), k);
+      iteration = schedule.maxIterations;
+      save();
+    } else {
+      prevOmegaSqSum = omegaSqSum;
+    }
+    if (iteration % schedule.saveInterval == 0) {
+      save();
+      lastSaved = k;
+    }
+    if (converged) return {RunEnd::Converged, k};
+
+    if (interruptSignal() != 0) {
+      printIterationMessage(ru("Расчет прерван сигналом, сохраняются результаты итерации "), k);
+      save();
+      return {RunEnd::Interrupted, k};
+    }
+  }
+  // Limit reached without convergence: keep the work done since the last save.
+  const int last = schedule.maxIterations - 1;
+  if (last >= 0 && lastSaved != last) save();
+  return {RunEnd::Exhausted, last};
+}
+
+}  // namespace plume

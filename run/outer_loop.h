@@ -1,0 +1,46 @@
+// The outer iteration loop: wall vorticity, source temperature, one iteration
+// step, the residual and stopping test, progress lines and result saves.
+#pragma once
+
+#ifndef PLUME_MAX_ITERATIONS
+#define PLUME_MAX_ITERATIONS 50000000
+#endif
+#ifndef PLUME_SAVE_INTERVAL
+#define PLUME_SAVE_INTERVAL 100000
+#endif
+#ifndef PLUME_PROGRESS_INTERVAL
+#define PLUME_PROGRESS_INTERVAL 100
+#endif
+
+namespace plume {
+
+// Limits fixed when the program is built.
+struct LoopSchedule {
+  int maxIterations;     // the counter runs from 0 while below this
+  int saveInterval;      // result files after iterations that are multiples of it
+  int progressInterval;  // a progress line before iterations that are multiples of it
+};
+
+inline constexpr LoopSchedule kSchedule{PLUME_MAX_ITERATIONS, PLUME_SAVE_INTERVAL,
+                                        PLUME_PROGRESS_INTERVAL};
+inline constexpr double residualLimit = 1e-7;
+
+enum class RunEnd {
+  Converged,    // the residual fell below the limit
+  Exhausted,    // the iteration limit was reached
+  Diverged,     // the residual became infinite or NaN
+  Interrupted,  // SIGINT or SIGTERM arrived
+};
+
+struct RunOutcome {
+  RunEnd end;
+  int iteration;  // number of the last iteration run
+};
+
+// The loop with the program's own schedule, step and result writer.
+RunOutcome runIterations();
+
+// The loop with the given schedule, iteration step and result writer.
+RunOutcome runIterationsWith(const LoopSchedule& schedule, void (*step)(), void (*save)());
+
+}  // namespace plume
