@@ -1,0 +1,5 @@
+// The production iteration step built for this file's instruction set.
+#include "solver/kernel_impl.h"
+#include "solver/kernels.h"
+
+void plume::kernel::iterationStepAvx512() { iterationStepImpl(); }

@@ -1,0 +1,329 @@
+// The production iteration step, written once and compiled for each
+// instruction set by kernel_generic.cpp, kernel_avx2.cpp and kernel_avx512.cpp.
+//
+// Why it gives the bits of the literal sweeps run on one thread:
+//  * Weights. aW, aS, aE, aN read only Psi and Pr, which no pass writes
+//    before the stream-function pass, so the temperature and vorticity passes
+//    see the same weights at a node. They are computed once per iteration,
+//    vectorised along the row (no node depends on another), with the same
+//    operations in the same order; aP is ((aW + aS) + aE) + aN as the literal
+//    aP adds them. Division by h and h*h uses the exact division of
+//    exact_division.h, which returns the correctly rounded quotient.
+//  * Wavefront. In a band, node (i, j) depends only on (i, j-1) and on row
+//    i+1 at column j, both updated before it. A group of G rows r, r-1, ...
+//    is run in lockstep along a skewed diagonal: at step c row r-k updates
+//    column c-k. Each node then reads exactly the values the row-by-row order
+//    gives it: (i, j-1) and (i+1, j) new, (i-1, j) and (i, j+1) old.
+//  * Fusion. The stream-function update of (i, j) reads Omega only at (i, j)
+//    and Psi around it; the vorticity update no longer reads Psi (its weights
+//    are stored). So each node's stream function is updated right after its
+//    vorticity, which leaves every value read unchanged.
+//  * Bands and threads. A single thread runs bands 1..4 in order; there a
+//    band's first row reads the next band's last row as it was before the
+//    pass, and its last row reads the previous band's first row as stored in
+//    this pass. Both hold at any thread count: the first row reads a copy of
+//    the neighbour's edge row taken before the pass, and the last row waits
+//    until the previous band has stored its first rows (it does them first,
+//    so the wait is practically never taken). No barrier joins the bands.
+//  * Sums. The vorticity band sums add 2*w*w in the band's visiting order,
+//    row after row, from the stored values.
+#pragma once
+
+#include <immintrin.h>
+#include <sched.h>
+
+#include "solver/bands.h"
+#include "solver/simd.h"
+#if __has_include("solver/exact_division.h")
+#include "solver/exact_division.h"
+#else
+namespace plume { namespace {
+template <class V> inline V divByH(V x) { return vdiv(x, vset(h)); }
+template <class V> inline V divByTwoH(V x) { return vdiv(x, vset(twoH)); }
+template <class V> inline V divByHH(V x) { return vdiv(x, vset(hh)); }
+template <class V> inline V divByFourOverHH(V x) { return vdiv(x, vset(fourOverHH)); }
+inline double divByH(double x) { return x / h; }
+inline double divByTwoH(double x) { return x / twoH; }
+inline double divByHH(double x) { return x / hh; }
+inline double divByFourOverHH(double x) { return x / fourOverHH; }
+} }
+#endif
+#include "solver/kernel_state.h"
+#include "state/grid.h"
+
+namespace plume {
+namespace {
+
+using namespace plume::kernel;
+
+constexpr int kLast = NY - 1;  // last column swept
+constexpr int kGroup = 8;      // rows run in lockstep
+
+// ---------------------------------------------------------------- weights
+
+inline Vec faceVelocity(Vec p1, Vec p2, Vec p3, Vec p4) {
+  return divByH(vmul(vsub(vadd(vsub(p1, p2), p3), p4), vset(0.25)));
+}
+
+inline Vec damping(Vec e, Vec pr) {
+  Vec t = vmul(vmul(vmul(vabs(e), pr), vset(0.5)), vset(h));
+  return vdiv(vset(1.0), vadd(vset(1.0), t));
+}
+
+inline Vec weightPlus(Vec e, Vec pr) {
+  Vec conv = vmul(vset(h), vmul(pr, vmul(vset(0.5), vadd(e, vabs(e)))));
+  return divByHH(vadd(damping(e, pr), conv));
+}
+
+inline Vec weightMinus(Vec e, Vec pr) {
+  Vec conv = vmul(vset(h), vmul(pr, vmul(vset(0.5), vsub(e, vabs(e)))));
+  return divByHH(vsub(damping(e, pr), conv));
+}
+
+// Weights of row i, columns 1..919. The last vector runs past column 919
+// into the padding; those lanes are never used.
+void computeWeights(int i) {
+  const Vec pr = vset(Pr);
+  const double* below = Psi[i - 1];
+  const double* row = Psi[i];
+  const double* above = Psi[i + 1];
+  for (int j = 1; j <= kLast; j += kWidth) {
+    Vec bm = vload(below + j - 1), b0 = vload(below + j), bp = vload(below + j + 1);
+    Vec rm = vload(row + j - 1), rp = vload(row + j + 1);
+    Vec am = vload(above + j - 1), a0 = vload(above + j), ap = vload(above + j + 1);
+    vstore(&weightW[i][j], weightPlus(faceVelocity(bp, bm, rp, rm), pr));
+    vstore(&weightS[i][j], weightPlus(faceVelocity(bm, am, b0, a0), pr));
+    vstore(&weightE[i][j], weightMinus(faceVelocity(ap, am, rp, rm), pr));
+    vstore(&weightN[i][j], weightMinus(faceVelocity(bp, ap, b0, a0), pr));
+  }
+}
+
+inline double centreWeight(int i, int j) {
+  return ((weightW[i][j] + weightS[i][j]) + weightE[i][j]) + weightN[i][j];
+}
+
+// ------------------------------------------------------- node updates
+
+// New temperature at (i, j) from its south (this pass) and east values.
+inline double temperatureAt(int i, int j, double south, double east) {
+  double s = ((weightS[i][j] * south + weightW[i][j] * T[i - 1][j]) + weightE[i][j] * east) +
+             weightN[i][j] * T[i][j + 1];
+  return s / centreWeight(i, j) + relaxWeight * T[i][j];
+}
+
+// New vorticity at (i, j) from its south (this pass) and east values.
+inline double vorticityAt(int i, int j, double south, double east) {
+  double s = ((weightS[i][j] * south + weightW[i][j] * Omega[i - 1][j]) + weightE[i][j] * east) +
+             weightN[i][j] * Omega[i][j + 1];
+  s = s + divByTwoH(T[i + 1][j] - T[i - 1][j]) * Gr;
+  return s / centreWeight(i, j) + relaxWeight * Omega[i][j];
+}
+
+// New stream function at (i, j) from its south and east values and the
+// node's new vorticity w.
+inline double streamFunctionAt(int i, int j, double south, double east, double w) {
+  double a = divByHH(south + Psi[i][j + 1]);
+  double b = divByHH(Psi[i - 1][j] + east);
+  return divByFourOverHH((a + b) + w) + relaxWeight * Psi[i][j];
+}
+
+// --------------------------------------------------------- band edges
+
+inline void publishFirstRows(int band) {
+  __atomic_store_n(&firstRowDone[band], passNumber, __ATOMIC_RELEASE);
+}
+
+inline void awaitFirstRows(int band) {
+  for (int spins = 0; __atomic_load_n(&firstRowDone[band], __ATOMIC_ACQUIRE) != passNumber;
+       ++spins) {
+    if (spins < 1000)
+      _mm_pause();
+    else
+      sched_yield();  // the other band's thread may have been descheduled
+  }
+}
+
+// ------------------------------------------------------ wavefront groups
+
+// Temperature of rows r, r-1, ..., r-G+1 in lockstep; `east0` is row r+1.
+template <int G>
+void temperatureGroup(int r, const double* east0) {
+  double last[G];  // each row's latest new value: the south of its next node
+  for (int k = 0; k < G; ++k) last[k] = T[r - k][0];
+  for (int c = 1; c <= kLast + G - 1; ++c) {
+#pragma GCC unroll 16
+    for (int k = G - 1; k >= 0; --k) {
+      const int j = c - k;
+      if (j < 1 || j > kLast) continue;
+      const int i = r - k;
+      double v = temperatureAt(i, j, last[k], k == 0 ? east0[j] : last[k - 1]);
+      T[i][j] = v;
+      T[mirrorRow(i)][j] = v;
+      last[k] = v;
+    }
+  }
+}
+
+// Vorticity and stream function of rows r .. r-G+1 in lockstep; the new
+// vorticity goes to `out` (row k of the group at out[k * kPad + j]) for the
+// band sum.
+template <int G>
+void vorticityGroup(int r, const double* eastOmega0, const double* eastPsi0, double* out) {
+  double lastOmega[G], lastPsi[G];
+  for (int k = 0; k < G; ++k) {
+    lastOmega[k] = Omega[r - k][0];
+    lastPsi[k] = Psi[r - k][0];
+  }
+  for (int c = 1; c <= kLast + G - 1; ++c) {
+#pragma GCC unroll 16
+    for (int k = G - 1; k >= 0; --k) {
+      const int j = c - k;
+      if (j < 1 || j > kLast) continue;
+      const int i = r - k;
+      double w = vorticityAt(i, j, lastOmega[k], k == 0 ? eastOmega0[j] : lastOmega[k - 1]);
+      Omega[i][j] = w;
+      Omega[mirrorRow(i)][j] = -w;
+      out[k * kPad + j] = w;
+      lastOmega[k] = w;
+      double p = streamFunctionAt(i, j, lastPsi[k], k == 0 ? eastPsi0[j] : lastPsi[k - 1], w);
+      Psi[i][j] = p;
+      Psi[mirrorRow(i)][j] = -p;
+      lastPsi[k] = p;
+    }
+  }
+}
+
+template <template <int> class Run, class... Args>
+void runGroup(int size, Args... args) {
+  switch (size) {
+    case 8: Run<8>::go(args...); break;
+    case 7: Run<7>::go(args...); break;
+    case 6: Run<6>::go(args...); break;
+    case 5: Run<5>::go(args...); break;
+    case 4: Run<4>::go(args...); break;
+    case 3: Run<3>::go(args...); break;
+    case 2: Run<2>::go(args...); break;
+    default: Run<1>::go(args...); break;
+  }
+}
+
+template <int G>
+struct TemperatureGroup {
+  static void go(int r, const double* east0) { temperatureGroup<G>(r, east0); }
+};
+
+template <int G>
+struct VorticityGroup {
+  static void go(int r, const double* eo, const double* ep, double* out) {
+    vorticityGroup<G>(r, eo, ep, out);
+  }
+};
+
+// ------------------------------------------------------------ axis row
+
+// Axis row: columns srcJ+1 .. 919, then srcJ-1 .. 1; rows 599 and 601 hold
+// their values from before the pass; no mirror.
+void temperatureAxisRow() {
+  const int i = srcI;
+  for (int j = srcJ + 1; j <= kLast; ++j) {
+    double s = ((weightS[i][j] * T[i][j - 1] + weightW[i][j] * T[i - 1][j]) +
+                weightE[i][j] * T[i + 1][j]) +
+               weightN[i][j] * T[i][j + 1];
+    T[i][j] = s / centreWeight(i, j) + relaxWeight * T[i][j];
+  }
+  for (int j = srcJ - 1; j >= 1; --j) {
+    double s = ((weightS[i][j] * T[i][j - 1] + weightW[i][j] * T[i - 1][j]) +
+                weightE[i][j] * T[i + 1][j]) +
+               weightN[i][j] * T[i][j + 1];
+    T[i][j] = s / centreWeight(i, j) + relaxWeight * T[i][j];
+  }
+}
+
+void vorticityAxisNode(int j, double& sum) {
+  const int i = srcI;
+  double w = vorticityAt(i, j, Omega[i][j - 1], Omega[i + 1][j]);
+  Omega[i][j] = w;
+  sum = w * w + sum;
+  Psi[i][j] = streamFunctionAt(i, j, Psi[i][j - 1], Psi[i + 1][j], w);
+}
+
+void vorticityAxisRow(double& sum) {
+  for (int j = srcJ + 1; j <= kLast; ++j) vorticityAxisNode(j, sum);
+  for (int j = srcJ - 1; j >= 1; --j) vorticityAxisNode(j, sum);
+}
+
+// -------------------------------------------------------------- bands
+
+// Row that band `band` reads above its first row, for a field whose edge
+// rows were copied into `edge`.
+inline const double* eastOfTop(int band, const double (&edge)[3][kPad], const Field& f) {
+  return band < 3 ? edge[band] : f[kBandTop[3] + 1];
+}
+
+void temperatureBand(int band) {
+  const int top = kBandTop[band], bottom = kBandBottom[band];
+  if (band == 3) {
+    computeWeights(srcI);
+    temperatureAxisRow();
+  }
+  for (int r = top; r >= bottom; r -= kGroup) {
+    const int size = r - bottom + 1 < kGroup ? r - bottom + 1 : kGroup;
+    if (r - size + 1 == bottom && band > 0) awaitFirstRows(band - 1);
+    for (int i = r; i > r - size; --i) computeWeights(i);
+    runGroup<TemperatureGroup>(size, r, r == top ? eastOfTop(band, edgeT, T) : T[r + 1]);
+    if (r == top) publishFirstRows(band);
+  }
+}
+
+void vorticityBand(int band, double& sum) {
+  static thread_local double rows[kGroup * kPad];
+  const int top = kBandTop[band], bottom = kBandBottom[band];
+  if (band == 3) vorticityAxisRow(sum);
+  for (int r = top; r >= bottom; r -= kGroup) {
+    const int size = r - bottom + 1 < kGroup ? r - bottom + 1 : kGroup;
+    if (r - size + 1 == bottom && band > 0) awaitFirstRows(band - 1);
+    const bool first = r == top;
+    runGroup<VorticityGroup>(size, r, first ? eastOfTop(band, edgeOmega, Omega) : Omega[r + 1],
+                             first ? eastOfTop(band, edgePsi, Psi) : Psi[r + 1], rows);
+    if (first) publishFirstRows(band);
+    for (int k = 0; k < size; ++k)
+      for (int j = 1; j <= kLast; ++j) {
+        double w = rows[k * kPad + j];
+        sum = (w * w) * 2 + sum;
+      }
+  }
+}
+
+void copyEdgeRows(const Field& f, double (&edge)[3][kPad]) {
+  for (int b = 0; b < 3; ++b)
+    for (int j = 0; j <= NY; ++j) edge[b][j] = f[kBandTop[b] + 1][j];
+}
+
+void iterationStepImpl() {
+  double bandSqSum[4] = {0.0, 0.0, 0.0, 0.0};
+
+  copyEdgeRows(T, edgeT);
+  ++passNumber;
+#pragma omp parallel
+  {
+    for (int band = 0; band < kBands; ++band) {
+#pragma omp single nowait
+      temperatureBand(band);
+    }
+  }
+
+  copyEdgeRows(Omega, edgeOmega);
+  copyEdgeRows(Psi, edgePsi);
+  ++passNumber;
+#pragma omp parallel
+  {
+    for (int band = 0; band < kBands; ++band) {
+#pragma omp single nowait
+      vorticityBand(band, bandSqSum[band]);
+    }
+  }
+  omegaSqSum = ((bandSqSum[0] + bandSqSum[1]) + bandSqSum[2]) + bandSqSum[3];
+}
+
+}  // namespace
+}  // namespace plume

@@ -1,0 +1,17 @@
+#include "solver/kernel_state.h"
+
+namespace plume::kernel {
+
+alignas(64) double weightW[NX / 2 + 1][kPad];
+alignas(64) double weightS[NX / 2 + 1][kPad];
+alignas(64) double weightE[NX / 2 + 1][kPad];
+alignas(64) double weightN[NX / 2 + 1][kPad];
+
+alignas(64) double edgeT[3][kPad];
+alignas(64) double edgeOmega[3][kPad];
+alignas(64) double edgePsi[3][kPad];
+
+unsigned long firstRowDone[4];
+unsigned long passNumber;
+
+}  // namespace plume::kernel
