@@ -1,0 +1,17 @@
+# `cmake --install build --prefix DIR` puts the programs and the picture and
+# export commands into DIR/bin and the example case into
+# DIR/share/plume/examples.
+include(GNUInstallDirs)
+
+install(TARGETS plume plume-trace RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(PROGRAMS tools/plume-pictures tools/plume-vtk DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The commands find their shared reader in ../share/plume/python.
+install(FILES tools/plume_results.py DESTINATION ${CMAKE_INSTALL_DATADIR}/plume/python)
+install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DATADIR}/plume/examples
+        PATTERN .gitkeep EXCLUDE)
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} OPTIONAL)
+
+if(WIN32 AND PLUME_RUNTIME_DLLS)
+  # Cross builds: the MinGW runtime DLLs the programs need beside them.
+  install(FILES ${PLUME_RUNTIME_DLLS} DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
