@@ -7,9 +7,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <clocale>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <locale>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -183,6 +186,62 @@ std::string toCp1251(std::string_view utf8) {
     else throw std::invalid_argument("toCp1251: only ASCII and Russian letters");
   }
   return out;
+}
+
+namespace {
+
+bool commaLocale(const std::string& name) {
+  if (std::setlocale(LC_ALL, name.c_str()) == nullptr) return false;
+  if (std::strcmp(std::localeconv()->decimal_point, ",") == 0) return true;
+  std::setlocale(LC_ALL, "C");
+  return false;
+}
+
+}  // namespace
+
+CommaLocale::CommaLocale() {
+  for (const char* candidate : {"de_DE.UTF-8", "de_DE.utf8", "ru_RU.UTF-8", "ru_RU.utf8",
+                                "fr_FR.UTF-8", "fr_FR.utf8", "de_DE", "ru_RU"})
+    if (commaLocale(candidate)) {
+      name_ = candidate;
+      break;
+    }
+  if (name_.empty() && std::filesystem::exists("/usr/share/i18n/locales/de_DE")) {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "plume-locale-XXXXXX").string();
+    if (mkdtemp(tmpl.data()) != nullptr) {
+      compiled_ = tmpl;
+      std::string command = "localedef -i de_DE -f UTF-8 '" + tmpl + "/de_DE.UTF-8' >/dev/null 2>&1";
+      int status = std::system(command.c_str());
+      if (status != -1 && WIFEXITED(status) && WEXITSTATUS(status) <= 1) {
+        setenv("LOCPATH", tmpl.c_str(), 1);
+        if (commaLocale("de_DE.UTF-8")) name_ = "de_DE.UTF-8";
+      }
+    }
+  }
+  if (!name_.empty()) {
+    try {
+      std::locale::global(std::locale(name_));
+    } catch (const std::exception&) {
+      // The C library's locale is set; the C++ one stays classic.
+    }
+  }
+}
+
+CommaLocale::~CommaLocale() {
+  std::locale::global(std::locale::classic());
+  std::setlocale(LC_ALL, "C");
+  if (!compiled_.empty()) {
+    unsetenv("LOCPATH");
+    std::error_code ec;
+    std::filesystem::remove_all(compiled_, ec);
+  }
+}
+
+std::string CommaLocale::env() const {
+  if (name_.empty()) return "";
+  std::string e = "LC_ALL=" + name_ + " ";
+  if (!compiled_.empty()) e += "LOCPATH='" + compiled_.string() + "' ";
+  return e;
 }
 
 std::string cFormat(const char* format, double v) {

@@ -125,6 +125,25 @@ void fillRandom(Field& f, std::uint64_t seed, double lo, double hi);
 // converted by the code page's table (А..я = 0xC0..0xFF, Ё = 0xA8, ё = 0xB8).
 std::string toCp1251(std::string_view utf8);
 
+// A locale whose decimal point is ',' made current for the whole process
+// (C library and C++ global locale) until destruction: an installed one, or
+// one compiled with localedef into a scratch folder. name() is empty when
+// none could be had. env() gives the environment settings that select it in
+// a child process ("LC_ALL=... LOCPATH=... ").
+class CommaLocale {
+ public:
+  CommaLocale();
+  ~CommaLocale();
+  CommaLocale(const CommaLocale&) = delete;
+  CommaLocale& operator=(const CommaLocale&) = delete;
+  const std::string& name() const { return name_; }
+  std::string env() const;
+
+ private:
+  std::string name_;
+  std::filesystem::path compiled_;  // LOCPATH folder when compiled here
+};
+
 // printf-style formatting in the C locale (the tests' own reference for the
 // number format).
 std::string cFormat(const char* format, double v);
