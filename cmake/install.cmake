@@ -11,7 +11,3 @@ install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DATADIR}/plume/examples
         PATTERN .gitkeep EXCLUDE)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} OPTIONAL)
 
-if(WIN32 AND PLUME_RUNTIME_DLLS)
-  # Cross builds: the MinGW runtime DLLs the programs need beside them.
-  install(FILES ${PLUME_RUNTIME_DLLS} DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
