@@ -129,13 +129,15 @@ inline double streamFunctionAt(int i, int j, double south, double east, double w
 
 // --------------------------------------------------------- band edges
 
-inline void publishFirstRows(int band) {
-  __atomic_store_n(&firstRowDone[band], passNumber, __ATOMIC_RELEASE);
+// Progress along a band's first row in this pass: pass number * 1024 + the
+// last column stored. The next band's last row waits for the columns it reads.
+inline void publishFirstRow(int band, int column) {
+  __atomic_store_n(&firstRowDone[band], passNumber * 1024 + column, __ATOMIC_RELEASE);
 }
 
-inline void awaitFirstRows(int band) {
-  for (int spins = 0; __atomic_load_n(&firstRowDone[band], __ATOMIC_ACQUIRE) != passNumber;
-       ++spins) {
+inline void awaitFirstRow(int band, int column) {
+  const unsigned long want = passNumber * 1024 + column;
+  for (int spins = 0; __atomic_load_n(&firstRowDone[band], __ATOMIC_ACQUIRE) < want; ++spins) {
     if (spins < 1000)
       _mm_pause();
     else
@@ -260,38 +262,63 @@ inline const double* eastOfTop(int band, const double (&edge)[3][kPad], const Fi
   return band < 3 ? edge[band] : f[kBandTop[3] + 1];
 }
 
-void temperatureBand(int band) {
+#if defined(__AVX512F__)
+}  // namespace
+}  // namespace plume
+#include "solver/wavefront_avx512.h"
+namespace plume {
+namespace {
+#endif
+
+// Rows of a band below the axis row, in groups of kGroup rows.
+void temperatureRows(int band) {
+#if defined(__AVX512F__)
+  temperatureRowsSimd(band);
+#else
   const int top = kBandTop[band], bottom = kBandBottom[band];
+  for (int r = top; r >= bottom; r -= kGroup) {
+    const int size = r - bottom + 1 < kGroup ? r - bottom + 1 : kGroup;
+    if (r - size + 1 == bottom && band > 0) awaitFirstRow(band - 1, kLast);
+    runGroup<TemperatureGroup>(size, r, r == top ? eastOfTop(band, edgeT, T) : T[r + 1]);
+    if (r == top) publishFirstRow(band, kLast);
+  }
+#endif
+}
+
+void temperatureBand(int band) {
   if (band == 3) {
     computeWeights(srcI);
     temperatureAxisRow();
   }
-  for (int r = top; r >= bottom; r -= kGroup) {
-    const int size = r - bottom + 1 < kGroup ? r - bottom + 1 : kGroup;
-    if (r - size + 1 == bottom && band > 0) awaitFirstRows(band - 1);
-    for (int i = r; i > r - size; --i) computeWeights(i);
-    runGroup<TemperatureGroup>(size, r, r == top ? eastOfTop(band, edgeT, T) : T[r + 1]);
-    if (r == top) publishFirstRows(band);
-  }
+  for (int i = kBandTop[band]; i >= kBandBottom[band]; --i) computeWeights(i);
+  temperatureRows(band);
 }
 
-void vorticityBand(int band, double& sum) {
+void vorticityRows(int band, double& sum) {
+#if defined(__AVX512F__)
+  vorticityRowsSimd(band, sum);
+#else
   static thread_local double rows[kGroup * kPad];
   const int top = kBandTop[band], bottom = kBandBottom[band];
-  if (band == 3) vorticityAxisRow(sum);
   for (int r = top; r >= bottom; r -= kGroup) {
     const int size = r - bottom + 1 < kGroup ? r - bottom + 1 : kGroup;
-    if (r - size + 1 == bottom && band > 0) awaitFirstRows(band - 1);
+    if (r - size + 1 == bottom && band > 0) awaitFirstRow(band - 1, kLast);
     const bool first = r == top;
     runGroup<VorticityGroup>(size, r, first ? eastOfTop(band, edgeOmega, Omega) : Omega[r + 1],
                              first ? eastOfTop(band, edgePsi, Psi) : Psi[r + 1], rows);
-    if (first) publishFirstRows(band);
+    if (first) publishFirstRow(band, kLast);
     for (int k = 0; k < size; ++k)
       for (int j = 1; j <= kLast; ++j) {
         double w = rows[k * kPad + j];
         sum = (w * w) * 2 + sum;
       }
   }
+#endif
+}
+
+void vorticityBand(int band, double& sum) {
+  if (band == 3) vorticityAxisRow(sum);
+  vorticityRows(band, sum);
 }
 
 void copyEdgeRows(const Field& f, double (&edge)[3][kPad]) {

@@ -17,6 +17,9 @@ alignas(64) extern double weightS[NX / 2 + 1][kPad];
 alignas(64) extern double weightE[NX / 2 + 1][kPad];
 alignas(64) extern double weightN[NX / 2 + 1][kPad];
 
+// Buoyancy source ((T[i+1][j] - T[i-1][j]) / 2h) * Gr of rows 1..600.
+alignas(64) extern double buoyancy[NX / 2 + 1][kPad];
+
 // Rows 151, 301 and 451 of a field as they were before a sweep: the first
 // row of bands 1-3 reads the next band's last row from here.
 alignas(64) extern double edgeT[3][kPad];

@@ -1,0 +1,314 @@
+// AVX-512 wavefront: the rows of a band in groups of eight, one row per lane.
+//
+// At step c lane k updates node (r-k, c-k) of its group (top row r). Lane k
+// reads (r-k, c-k-1) from its own previous step, (r-k+1, c-k) from lane k-1's
+// previous step, and (r-k-1, c-k), (r-k, c-k+1) before anyone has written
+// them: exactly what the row-by-row order gives. Every lane does the scalar
+// operations of its node, in the same order, so it produces the same bits.
+//
+// Memory is read and written in blocks of eight steps: each lane's eight
+// nodes of a block are eight consecutive columns of its row, so a block is
+// loaded as eight row vectors and transposed (and stored the same way).
+//
+// Groups of a band run as a pipeline, each two blocks behind the one above
+// it: a group reads its top neighbour row only after the group above has
+// stored it, and its last lane's west row before the group below has
+// written it. Independent groups in flight keep the divider busy.
+//
+// The band's last group reads the previous band's first row; the previous
+// band publishes how far along that row it has stored, and the group waits
+// for the columns it needs (with one thread the previous band is complete).
+#pragma once
+
+#include <immintrin.h>
+
+#include <type_traits>
+
+namespace plume {
+namespace {
+
+constexpr int kBlocks = (kLast + 7 + 7) / 8;  // blocks of eight steps per group
+constexpr int kLag = 2;                       // blocks between consecutive groups
+constexpr int kMaxGroups = 19;
+
+// Transposes an 8 x 8 block held as eight rows.
+inline void transpose8(__m512d r[8]) {
+  const __m512i lo = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
+  const __m512i hi = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
+  const __m512i first = _mm512_set_epi64(11, 10, 9, 8, 3, 2, 1, 0);
+  const __m512i second = _mm512_set_epi64(15, 14, 13, 12, 7, 6, 5, 4);
+  __m512d t[8], u[8];
+  for (int p = 0; p < 8; p += 2) {
+    t[p] = _mm512_unpacklo_pd(r[p], r[p + 1]);
+    t[p + 1] = _mm512_unpackhi_pd(r[p], r[p + 1]);
+  }
+  for (int p = 0; p < 8; p += 4) {
+    u[p] = _mm512_permutex2var_pd(t[p], lo, t[p + 2]);
+    u[p + 1] = _mm512_permutex2var_pd(t[p + 1], lo, t[p + 3]);
+    u[p + 2] = _mm512_permutex2var_pd(t[p], hi, t[p + 2]);
+    u[p + 3] = _mm512_permutex2var_pd(t[p + 1], hi, t[p + 3]);
+  }
+  for (int p = 0; p < 4; ++p) {
+    r[p] = _mm512_permutex2var_pd(u[p], first, u[p + 4]);
+    r[p + 4] = _mm512_permutex2var_pd(u[p], second, u[p + 4]);
+  }
+}
+
+// Bits s (0..7) with lo <= col + s <= hi.
+inline __mmask8 columnMask(int col, int lo, int hi) {
+  int sLo = lo - col > 0 ? lo - col : 0;
+  int sHi = hi - col < 7 ? hi - col : 7;
+  if (sLo > sHi) return 0;
+  return static_cast<__mmask8>(((1u << (sHi + 1)) - 1) & ~((1u << sLo) - 1));
+}
+
+// Lanes k whose node (r-k, c-k) lies in columns 1..919.
+inline __mmask8 activeLanes(int c) {
+  unsigned m = c >= 8 ? 0xFFu : (1u << c) - 1;
+  if (c > kLast) m &= c - kLast >= 8 ? 0u : ~((1u << (c - kLast)) - 1);
+  return static_cast<__mmask8>(m);
+}
+
+// out[s] lane k = f[r-k][start+s-k], for rows k in `rows`, columns lo..hi
+// (others zero). `Full`: every row and column is in range (no masks).
+template <bool Full>
+inline void loadSkewed(const double* f, long stride, int r, int start, __mmask8 rows, int lo,
+                       int hi, __m512d out[8]) {
+  for (int k = 0; k < 8; ++k) {
+    const int col = start - k;
+    const double* p = f + (r - k) * stride + col;
+    if constexpr (Full) {
+      out[k] = _mm512_loadu_pd(p);
+    } else {
+      const __mmask8 m = (rows >> k & 1) ? columnMask(col, lo, hi) : 0;
+      out[k] = _mm512_maskz_loadu_pd(m, p);
+    }
+  }
+  transpose8(out);
+}
+
+// Stores step vectors v[s] (lane k = node (r-k, c0+s-k)) into rows r-k and,
+// negated if `negate`, into their mirror rows; columns 1..919 and lanes in `rows` only.
+template <bool Full>
+inline void storeSkewed(double* f, int r, int c0, __mmask8 rows, __m512d v[8], bool negate) {
+  transpose8(v);
+  for (int k = 0; k < 8; ++k) {
+    if (!Full && !(rows >> k & 1)) continue;
+    const int col = c0 - k;
+    const __mmask8 m = Full ? 0xFF : columnMask(col, 1, kLast);
+    const __m512d mirror = negate ? _mm512_xor_pd(v[k], _mm512_set1_pd(-0.0)) : v[k];
+    _mm512_mask_storeu_pd(f + (r - k) * long(kCols) + col, m, v[k]);
+    _mm512_mask_storeu_pd(f + (NX - (r - k)) * long(kCols) + col, m, mirror);
+  }
+}
+
+// West neighbours: lane k takes lane k+1 of `north`, lane 7 takes extra[s].
+inline __m512d westOf(__m512d north, __m512d extra, int s) {
+  const __m512i idx = _mm512_add_epi64(_mm512_set_epi64(8, 7, 6, 5, 4, 3, 2, 1),
+                                       _mm512_set_epi64(s, 0, 0, 0, 0, 0, 0, 0));
+  return _mm512_permutex2var_pd(north, idx, extra);
+}
+
+// East neighbours: lane k takes lane k-1 of `prev`, lane 0 takes top[s].
+inline __m512d eastOf(__m512d prev, __m512d top, int s) {
+  const __m512i idx = _mm512_set_epi64(6, 5, 4, 3, 2, 1, 0, 8 + s);
+  return _mm512_permutex2var_pd(prev, idx, top);
+}
+
+struct Group {
+  int r;          // top row
+  int rows;       // rows in the group (1..8)
+  __mmask8 lanes; // lanes that hold rows
+};
+
+inline Group groupOf(int band, int q) {
+  const int r = kBandTop[band] - 8 * q;
+  const int left = r - kBandBottom[band] + 1;
+  const int n = left < 8 ? left : 8;
+  return {r, n, static_cast<__mmask8>((1u << n) - 1)};
+}
+
+inline int groupCount(int band) { return (kBandTop[band] - kBandBottom[band] + 8) / 8; }
+
+// Rows a group loads from a field: its own, plus the row below its last lane
+// (the west neighbour of that lane) when the group has fewer than 8 rows.
+inline __mmask8 loadRows(const Group& g) {
+  return g.rows < 8 ? static_cast<__mmask8>((1u << (g.rows + 1)) - 1) : 0xFF;
+}
+
+// State a field carries from one block of a group to the next.
+struct Carry {
+  __m512d prev;  // lane k: the last value it stored (south of its next node)
+  __m512d old;   // lane k: the old value at its next node
+};
+
+inline Carry startCarry(const Field& f, const Group& g) {
+  alignas(64) double prev[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+  for (int k = 0; k < g.rows; ++k) prev[k] = f[g.r - k][0];
+  alignas(64) double old[8] = {f[g.r][1], 0, 0, 0, 0, 0, 0, 0};
+  return {_mm512_load_pd(prev), _mm512_load_pd(old)};
+}
+
+// A field's inputs for one block: north (old) values per step, the extra
+// west row for lane 7, and the row above the group for lane 0.
+struct Inputs {
+  __m512d north[8];
+  __m512d extra;
+  __m512d top;
+};
+
+template <bool Full>
+inline void loadInputs(const Field& f, const double* topRow, const Group& g, int c0, Inputs& in) {
+  loadSkewed<Full>(&f[0][0], kCols, g.r, c0 + 1, loadRows(g), 0, NY, in.north);
+  if constexpr (Full) {
+    in.extra = _mm512_loadu_pd(&f[g.r - 8][c0 - 7]);
+    in.top = _mm512_loadu_pd(topRow + c0);
+  } else {
+    in.extra = g.rows == 8 ? _mm512_maskz_loadu_pd(columnMask(c0 - 7, 0, NY), &f[g.r - 8][c0 - 7])
+                           : _mm512_setzero_pd();
+    in.top = _mm512_maskz_loadu_pd(columnMask(c0, 0, NY), topRow + c0);
+  }
+}
+
+struct Weights {
+  __m512d w[8], s[8], e[8], n[8];
+};
+
+template <bool Full>
+inline void loadWeights(const Group& g, int c0, Weights& wt) {
+  loadSkewed<Full>(&weightW[0][0], kPad, g.r, c0, g.lanes, 1, kLast, wt.w);
+  loadSkewed<Full>(&weightS[0][0], kPad, g.r, c0, g.lanes, 1, kLast, wt.s);
+  loadSkewed<Full>(&weightE[0][0], kPad, g.r, c0, g.lanes, 1, kLast, wt.e);
+  loadSkewed<Full>(&weightN[0][0], kPad, g.r, c0, g.lanes, 1, kLast, wt.n);
+}
+
+inline __m512d centreWeights(const Weights& wt, int s) {
+  return _mm512_add_pd(_mm512_add_pd(_mm512_add_pd(wt.w[s], wt.s[s]), wt.e[s]), wt.n[s]);
+}
+
+// Weighted sum ((aS*south + aW*west) + aE*east) + aN*north.
+inline __m512d neighbourSum(const Weights& wt, int s, __m512d south, __m512d west, __m512d east,
+                            __m512d north) {
+  __m512d sum = _mm512_add_pd(_mm512_mul_pd(wt.s[s], south), _mm512_mul_pd(wt.w[s], west));
+  sum = _mm512_add_pd(sum, _mm512_mul_pd(wt.e[s], east));
+  return _mm512_add_pd(sum, _mm512_mul_pd(wt.n[s], north));
+}
+
+inline __m512d relaxed(__m512d g, __m512d old) {
+  return _mm512_add_pd(g, _mm512_mul_pd(_mm512_set1_pd(relaxWeight), old));
+}
+
+// Runs block(q, c0, full) for every group q and block (first step c0) of a
+// band in pipeline order, with the band-edge wait and publication around them.
+// `full` is true_type for blocks whose rows and columns are all in range
+// (a full group away from the row ends), which need no masks.
+template <class Block>
+void pipeline(int band, Block block) {
+  const int groups = groupCount(band);
+  for (int t = 0; t < kBlocks + kLag * (groups - 1); ++t) {
+    for (int q = 0; q < groups; ++q) {
+      const int b = t - kLag * q;
+      if (b < 0) break;
+      if (b >= kBlocks) continue;
+      const int c0 = 1 + 8 * b;
+      const int reach = c0 + 7 < kLast ? c0 + 7 : kLast;
+      if (q == groups - 1 && band > 0) awaitFirstRow(band - 1, reach);
+      if (b >= 1 && b < kBlocks - 2 && groupOf(band, q).rows == 8)
+        block(q, c0, std::true_type{});
+      else
+        block(q, c0, std::false_type{});
+      if (q == 0) publishFirstRow(band, reach);
+    }
+  }
+}
+
+// ------------------------------------------------------------ temperature
+
+void temperatureRowsSimd(int band) {
+  const int groups = groupCount(band);
+  Carry carry[kMaxGroups];
+  for (int q = 0; q < groups; ++q) carry[q] = startCarry(T, groupOf(band, q));
+  pipeline(band, [&](int q, int c0, auto full) {
+    constexpr bool Full = decltype(full)::value;
+    const Group g = groupOf(band, q);
+    const double* topRow = q == 0 ? eastOfTop(band, edgeT, T) : T[g.r + 1];
+    Inputs in;
+    Weights wt;
+    loadInputs<Full>(T, topRow, g, c0, in);
+    loadWeights<Full>(g, c0, wt);
+    Carry& cr = carry[q];
+    __m512d out[8];
+    for (int s = 0; s < 8; ++s) {
+      const __mmask8 active = Full ? 0xFF : g.lanes & activeLanes(c0 + s);
+      __m512d west = westOf(in.north[s], in.extra, s);
+      __m512d east = eastOf(cr.prev, in.top, s);
+      __m512d sum = neighbourSum(wt, s, cr.prev, west, east, in.north[s]);
+      __m512d v = relaxed(_mm512_div_pd(sum, centreWeights(wt, s)), cr.old);
+      cr.prev = _mm512_mask_mov_pd(cr.prev, active, v);
+      cr.old = in.north[s];
+      out[s] = v;
+    }
+    storeSkewed<Full>(&T[0][0], g.r, c0, g.lanes, out, false);
+  });
+}
+
+// ------------------------------------------- vorticity and stream function
+
+// Buoyancy source of row i: ((T[i+1][j] - T[i-1][j]) / 2h) * Gr.
+inline void computeBuoyancy(int i) {
+  const __m512d gr = _mm512_set1_pd(Gr);
+  for (int j = 1; j <= kLast; j += 8) {
+    __m512d d = _mm512_sub_pd(_mm512_loadu_pd(&T[i + 1][j]), _mm512_loadu_pd(&T[i - 1][j]));
+    _mm512_storeu_pd(&buoyancy[i][j], _mm512_mul_pd(divByTwoH(d), gr));
+  }
+}
+
+void vorticityRowsSimd(int band, double& sum) {
+  const int groups = groupCount(band);
+  for (int i = kBandTop[band]; i >= kBandBottom[band]; --i) computeBuoyancy(i);
+  Carry omegaCarry[kMaxGroups], psiCarry[kMaxGroups];
+  for (int q = 0; q < groups; ++q) {
+    omegaCarry[q] = startCarry(Omega, groupOf(band, q));
+    psiCarry[q] = startCarry(Psi, groupOf(band, q));
+  }
+  pipeline(band, [&](int q, int c0, auto full) {
+    constexpr bool Full = decltype(full)::value;
+    const Group g = groupOf(band, q);
+    const bool first = q == 0;
+    Inputs om, ps;
+    Weights wt;
+    loadInputs<Full>(Omega, first ? eastOfTop(band, edgeOmega, Omega) : Omega[g.r + 1], g, c0, om);
+    loadInputs<Full>(Psi, first ? eastOfTop(band, edgePsi, Psi) : Psi[g.r + 1], g, c0, ps);
+    loadWeights<Full>(g, c0, wt);
+    __m512d source[8];
+    loadSkewed<Full>(&buoyancy[0][0], kPad, g.r, c0, g.lanes, 1, kLast, source);
+    Carry& co = omegaCarry[q];
+    Carry& cp = psiCarry[q];
+    __m512d outOmega[8], outPsi[8];
+    for (int s = 0; s < 8; ++s) {
+      const __mmask8 active = Full ? 0xFF : g.lanes & activeLanes(c0 + s);
+      __m512d west = westOf(om.north[s], om.extra, s);
+      __m512d east = eastOf(co.prev, om.top, s);
+      __m512d total = _mm512_add_pd(neighbourSum(wt, s, co.prev, west, east, om.north[s]), source[s]);
+      __m512d w = relaxed(_mm512_div_pd(total, centreWeights(wt, s)), co.old);
+      if (!Full) w = _mm512_maskz_mov_pd(active, w);  // idle lanes: 0, on the fast division path
+      co.prev = _mm512_mask_mov_pd(co.prev, active, w);
+      co.old = om.north[s];
+      outOmega[s] = w;
+
+      __m512d a = divByHH(_mm512_add_pd(cp.prev, ps.north[s]));
+      __m512d b = divByHH(_mm512_add_pd(westOf(ps.north[s], ps.extra, s), eastOf(cp.prev, ps.top, s)));
+      __m512d p = relaxed(divByFourOverHH(_mm512_add_pd(_mm512_add_pd(a, b), w)), cp.old);
+      cp.prev = _mm512_mask_mov_pd(cp.prev, active, p);
+      cp.old = ps.north[s];
+      outPsi[s] = p;
+    }
+    storeSkewed<Full>(&Omega[0][0], g.r, c0, g.lanes, outOmega, true);
+    storeSkewed<Full>(&Psi[0][0], g.r, c0, g.lanes, outPsi, true);
+  });
+  for (int i = kBandTop[band]; i >= kBandBottom[band]; --i)
+    for (int j = 1; j <= kLast; ++j) sum = (Omega[i][j] * Omega[i][j]) * 2 + sum;
+}
+
+}  // namespace
+}  // namespace plume
