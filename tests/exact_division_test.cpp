@@ -184,9 +184,10 @@ std::vector<std::uint64_t> nearMidpointSignificands(double y, int maxD) {
   return found;
 }
 
-const int kHardCaseExponents[] = {-1022, -1000, -990, -989, -988, -970, -969, -968, -947,
-                                  -946,  -945,  -500, -60,  -11,  -1,   0,    1,    11,
-                                  60,    500,   1002, 1003, 1004, 1012, 1013, 1014, 1023};
+const int kHardCaseExponents[] = {-1022, -1000, -990, -989, -988, -980, -975, -970, -969, -968,
+                                  -960,  -955,  -947, -946, -945, -500, -60,  -11,  -1,   0,
+                                  1,     11,    60,   500,  1002, 1003, 1004, 1012, 1013, 1014,
+                                  1023};
 
 std::vector<double> hardCases(double d) {
   std::vector<double> v;
