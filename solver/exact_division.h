@@ -95,7 +95,8 @@ constexpr bool splitReciprocalIsRight(double y, double zh, double ulpZh, double 
   return rem > 0 && rem < y * ulpZh && zl == rem / y;
 }
 static_assert(splitReciprocalIsRight(hh, kRecipHHHigh, 0x1p-32, kRecipHHLow));
-static_assert(splitReciprocalIsRight(fourOverHH, kRecipFourOverHHHigh, 0x1p-75, kRecipFourOverHHLow));
+static_assert(
+    splitReciprocalIsRight(fourOverHH, kRecipFourOverHHHigh, 0x1p-75, kRecipFourOverHHLow));
 
 // Fast-path bounds of |x|.
 // Correction form: r's bits reach down to ulp(q0)*ulp(y), at least 2^-1074
