@@ -1,5 +1,6 @@
 #include "solver/iteration_step.h"
 
+#include "solver/cpu_features.h"
 #include "solver/kernels.h"
 
 namespace plume {
@@ -9,12 +10,11 @@ namespace {
 using Step = void (*)();
 
 Step chooseStep() {
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-      __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
-    return kernel::iterationStepAvx512;
-  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return kernel::iterationStepAvx2;
-  return kernel::iterationStepGeneric;
+  switch (selectedIsa()) {
+    case Isa::Avx512: return kernel::iterationStepAvx512;
+    case Isa::Avx2: return kernel::iterationStepAvx2;
+    default: return kernel::iterationStepGeneric;
+  }
 }
 
 }  // namespace

@@ -34,20 +34,7 @@
 
 #include "solver/bands.h"
 #include "solver/simd.h"
-#if __has_include("solver/exact_division.h")
 #include "solver/exact_division.h"
-#else
-namespace plume { namespace {
-template <class V> inline V divByH(V x) { return vdiv(x, vset(h)); }
-template <class V> inline V divByTwoH(V x) { return vdiv(x, vset(twoH)); }
-template <class V> inline V divByHH(V x) { return vdiv(x, vset(hh)); }
-template <class V> inline V divByFourOverHH(V x) { return vdiv(x, vset(fourOverHH)); }
-inline double divByH(double x) { return x / h; }
-inline double divByTwoH(double x) { return x / twoH; }
-inline double divByHH(double x) { return x / hh; }
-inline double divByFourOverHH(double x) { return x / fourOverHH; }
-} }
-#endif
 #include "solver/kernel_state.h"
 #include "state/grid.h"
 

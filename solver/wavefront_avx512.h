@@ -30,6 +30,10 @@ namespace {
 constexpr int kBlocks = (kLast + 7 + 7) / 8;  // blocks of eight steps per group
 constexpr int kLag = 2;                       // blocks between consecutive groups
 constexpr int kMaxGroups = 19;
+#ifndef PLUME_WINDOW
+#define PLUME_WINDOW 3
+#endif
+constexpr int kWindow = PLUME_WINDOW;  // groups in flight at once
 
 // Transposes an 8 x 8 block held as eight rows.
 inline void transpose8(__m512d r[8]) {
@@ -205,19 +209,22 @@ inline __m512d relaxed(__m512d g, __m512d old) {
 template <class Block>
 void pipeline(int band, Block block) {
   const int groups = groupCount(band);
-  for (int t = 0; t < kBlocks + kLag * (groups - 1); ++t) {
-    for (int q = 0; q < groups; ++q) {
-      const int b = t - kLag * q;
-      if (b < 0) break;
-      if (b >= kBlocks) continue;
-      const int c0 = 1 + 8 * b;
-      const int reach = c0 + 7 < kLast ? c0 + 7 : kLast;
-      if (q == groups - 1 && band > 0) awaitFirstRow(band - 1, reach);
-      if (b >= 1 && b < kBlocks - 2 && groupOf(band, q).rows == 8)
-        block(q, c0, std::true_type{});
-      else
-        block(q, c0, std::false_type{});
-      if (q == 0) publishFirstRow(band, reach);
+  for (int q0 = 0; q0 < groups; q0 += kWindow) {
+    const int q1 = q0 + kWindow < groups ? q0 + kWindow : groups;
+    for (int t = 0; t < kBlocks + kLag * (q1 - q0 - 1); ++t) {
+      for (int q = q0; q < q1; ++q) {
+        const int b = t - kLag * (q - q0);
+        if (b < 0) break;
+        if (b >= kBlocks) continue;
+        const int c0 = 1 + 8 * b;
+        const int reach = c0 + 7 < kLast ? c0 + 7 : kLast;
+        if (q == groups - 1 && band > 0) awaitFirstRow(band - 1, reach);
+        if (b >= 1 && b < kBlocks - 2 && groupOf(band, q).rows == 8)
+          block(q, c0, std::true_type{});
+        else
+          block(q, c0, std::false_type{});
+        if (q == 0) publishFirstRow(band, reach);
+      }
     }
   }
 }

@@ -1,0 +1,184 @@
+// The production kernels against the literal sweeps run on one thread: the
+// same bits in every field and in every iteration's measure, for each
+// instruction set this CPU has, at any thread count, also while other threads
+// load the CPUs.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "run/wall_vorticity.h"
+#include "solver/cpu_features.h"
+#include "solver/kernels.h"
+#include "solver/sweeps_literal.h"
+#include "state/grid.h"
+#include "state/parameters.h"
+#include "tests/test_support.h"
+
+using namespace plume;
+using namespace plume::testing;
+
+namespace {
+
+struct Kernel {
+  const char* name;
+  void (*step)();
+  bool available;
+};
+
+std::vector<Kernel> kernels() {
+  return {{"generic", kernel::iterationStepGeneric, true},
+          {"avx2", kernel::iterationStepAvx2, cpuHasAvx2Fma()},
+          {"avx512", kernel::iterationStepAvx512, cpuHasAvx512()}};
+}
+
+void start(const std::string& parameters) {
+  ParameterValues v;
+  auto fault = parseParameters(parameters, v);
+  ASSERT_FALSE(fault.has_value()) << parameters;
+  resetState();
+  setInitialState(v);
+}
+
+// The outer loop's body, n times; the measure of each iteration.
+std::vector<double> iterate(void (*step)(), int n) {
+  std::vector<double> sums;
+  for (int k = 0; k < n; ++k) {
+    applyWallVorticity();
+    T[srcI][srcJ] = 1.0;
+    step();
+    sums.push_back(omegaSqSum);
+  }
+  return sums;
+}
+
+struct Reference {
+  StateCopy fields;
+  std::vector<double> sums;
+};
+
+Reference literalRun(const std::string& parameters, int n) {
+  start(parameters);
+  ThreadCount one(1);
+  Reference ref;
+  ref.sums = iterate(literal::iterationStep, n);
+  ref.fields = saveState();
+  return ref;
+}
+
+void expectSame(const Reference& ref, const std::vector<double>& sums, const std::string& what) {
+  std::string where;
+  EXPECT_EQ(countDifferences(T, ref.fields.t, &where), 0) << what << " T " << where;
+  EXPECT_EQ(countDifferences(Omega, ref.fields.omega, &where), 0) << what << " Omega " << where;
+  EXPECT_EQ(countDifferences(Psi, ref.fields.psi, &where), 0) << what << " Psi " << where;
+  ASSERT_EQ(sums.size(), ref.sums.size());
+  for (std::size_t k = 0; k < sums.size(); ++k)
+    EXPECT_TRUE(sameBits(sums[k], ref.sums[k]))
+        << what << " omegaSqSum of iteration " << k << ": " << sums[k] << " vs " << ref.sums[k];
+}
+
+void expectKernelsMatch(const std::string& parameters, int n, std::initializer_list<int> threads) {
+  const Reference ref = literalRun(parameters, n);
+  for (const Kernel& k : kernels()) {
+    if (!k.available) continue;
+    for (int t : threads) {
+      start(parameters);
+      ThreadCount team(t);
+      std::vector<double> sums = iterate(k.step, n);
+      expectSame(ref, sums, parameters + " " + k.name + " threads=" + std::to_string(t));
+    }
+  }
+}
+
+// Busy threads that compete with the solver's team for the CPUs.
+class CpuLoad {
+ public:
+  explicit CpuLoad(int n) {
+    for (int i = 0; i < n; ++i)
+      workers_.emplace_back([this] {
+        volatile double x = 1.0;
+        while (!stop_.load(std::memory_order_relaxed)) x = x * 1.0000001 + 1e-9;
+      });
+  }
+  ~CpuLoad() {
+    stop_ = true;
+    for (auto& w : workers_) w.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::vector<std::thread> workers_;
+};
+
+}  // namespace
+
+TEST(Kernels, ExampleCaseAtEveryThreadCount) {
+  expectKernelsMatch("100000 0.71 0 0 0 0", 12, {1, 2, 3, 4, 8});
+}
+
+TEST(Kernels, UnequalWallsPrandtlZeroNegativeAndLargeGrashof) {
+  expectKernelsMatch("1e6 0.71 0.3 -0.2 0.5 0.1", 8, {1, 3});
+  expectKernelsMatch("1e5 0 0.1 0 0 0", 8, {2});
+  expectKernelsMatch("-1e5 0.71 0 0 0.2 0.2", 8, {2});
+  expectKernelsMatch("1e12 7 0 0 0 0", 8, {2, 4});
+}
+
+TEST(Kernels, AFewHundredIterations) {
+  const std::string parameters = "100000 0.71 0 0 0 0";
+  const int n = 250;
+  const Reference ref = literalRun(parameters, n);
+  for (const Kernel& k : kernels()) {
+    if (!k.available || std::string(k.name) == "generic") continue;
+    start(parameters);
+    ThreadCount team(2);
+    std::vector<double> sums = iterate(k.step, n);
+    expectSame(ref, sums, std::string("250 iterations ") + k.name);
+  }
+}
+
+TEST(Kernels, SameBitsWhileOtherThreadsLoadTheCpus) {
+  const std::string parameters = "1e6 0.71 0 0 0 0";
+  const int n = 10;
+  const Reference ref = literalRun(parameters, n);
+  CpuLoad load(3);
+  for (const Kernel& k : kernels()) {
+    if (!k.available) continue;
+    for (int t : {2, 4, 8}) {
+      start(parameters);
+      ThreadCount team(t);
+      std::vector<double> sums = iterate(k.step, n);
+      expectSame(ref, sums, std::string("under load ") + k.name + " threads=" + std::to_string(t));
+    }
+  }
+}
+
+// Subnormal and tiny values take the real division inside the exact
+// divisions and the wavefront's edge paths: start from a field full of them.
+TEST(Kernels, TinyAndSubnormalValues) {
+  const std::string parameters = "3e4 0.71 0 0 0 0";
+  start(parameters);
+  fillRandom(Psi, 7, -1e-300, 1e-300);
+  fillRandom(Omega, 8, -1e-305, 1e-305);
+  for (int i = 1; i < NX; ++i)
+    for (int j = 1; j < NY; ++j) T[i][j] = (i + j) % 3 == 0 ? 4e-320 : -0.0;
+  for (int i = 0; i <= NX; ++i) Psi[i][0] = Psi[i][NY] = 0.0;
+  for (int j = 0; j <= NY; ++j) Psi[0][j] = Psi[NX][j] = 0.0;
+  const StateCopy initial = saveState();
+
+  Reference ref;
+  {
+    ThreadCount one(1);
+    ref.sums = iterate(literal::iterationStep, 3);
+    ref.fields = saveState();
+  }
+  for (const Kernel& k : kernels()) {
+    if (!k.available) continue;
+    restoreState(initial);
+    ThreadCount team(2);
+    std::vector<double> sums = iterate(k.step, 3);
+    expectSame(ref, sums, std::string("tiny values ") + k.name);
+  }
+}
