@@ -67,9 +67,10 @@ inline Vec weightMinus(Vec e, Vec pr) {
   return divByHH(vsub(damping(e, pr), conv));
 }
 
-// Weights of row i, columns 1..919. The last vector runs past column 919
-// into the padding; those lanes are never used.
-void computeWeights(int i) {
+// Weights of row i, columns 1..919, into the rows w, s, e, n (indexed by
+// column). The last vector runs past column 919 into the padding; those
+// lanes are never used.
+void computeWeightsInto(int i, double* w, double* s, double* e, double* n) {
   const Vec pr = vset(Pr);
   const double* below = Psi[i - 1];
   const double* row = Psi[i];
@@ -78,12 +79,14 @@ void computeWeights(int i) {
     Vec bm = vload(below + j - 1), b0 = vload(below + j), bp = vload(below + j + 1);
     Vec rm = vload(row + j - 1), rp = vload(row + j + 1);
     Vec am = vload(above + j - 1), a0 = vload(above + j), ap = vload(above + j + 1);
-    vstore(&weightW[i][j], weightPlus(faceVelocity(bp, bm, rp, rm), pr));
-    vstore(&weightS[i][j], weightPlus(faceVelocity(bm, am, b0, a0), pr));
-    vstore(&weightE[i][j], weightMinus(faceVelocity(ap, am, rp, rm), pr));
-    vstore(&weightN[i][j], weightMinus(faceVelocity(bp, ap, b0, a0), pr));
+    vstore(w + j, weightPlus(faceVelocity(bp, bm, rp, rm), pr));
+    vstore(s + j, weightPlus(faceVelocity(bm, am, b0, a0), pr));
+    vstore(e + j, weightMinus(faceVelocity(ap, am, rp, rm), pr));
+    vstore(n + j, weightMinus(faceVelocity(bp, ap, b0, a0), pr));
   }
 }
+
+void computeWeights(int i) { computeWeightsInto(i, weightW[i], weightS[i], weightE[i], weightN[i]); }
 
 inline double centreWeight(int i, int j) {
   return ((weightW[i][j] + weightS[i][j]) + weightE[i][j]) + weightN[i][j];
@@ -263,6 +266,7 @@ void temperatureRows(int band) {
   temperatureRowsSimd(band);
 #else
   const int top = kBandTop[band], bottom = kBandBottom[band];
+  for (int i = top; i >= bottom; --i) computeWeights(i);
   for (int r = top; r >= bottom; r -= kGroup) {
     const int size = r - bottom + 1 < kGroup ? r - bottom + 1 : kGroup;
     if (r - size + 1 == bottom && band > 0) awaitFirstRow(band - 1, kLast);
@@ -277,7 +281,6 @@ void temperatureBand(int band) {
     computeWeights(srcI);
     temperatureAxisRow();
   }
-  for (int i = kBandTop[band]; i >= kBandBottom[band]; --i) computeWeights(i);
   temperatureRows(band);
 }
 

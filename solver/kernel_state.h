@@ -17,8 +17,12 @@ alignas(64) extern double weightS[NX / 2 + 1][kPad];
 alignas(64) extern double weightE[NX / 2 + 1][kPad];
 alignas(64) extern double weightN[NX / 2 + 1][kPad];
 
-// Buoyancy source ((T[i+1][j] - T[i-1][j]) / 2h) * Gr of rows 1..600.
-alignas(64) extern double buoyancy[NX / 2 + 1][kPad];
+// The same weights for the AVX-512 wavefront, laid out along its skewed
+// diagonals: for band b, row group q and step c (column c-k in lane k), the
+// four weights W, S, E, N of the group's eight lanes, contiguous.
+inline constexpr int kMaxGroups = 19;  // groups of eight rows in a band
+inline constexpr int kSteps = 928;     // steps of a group, padded to blocks of eight
+alignas(64) extern double diagonalWeights[4][kMaxGroups][kSteps][4][8];
 
 // Rows 151, 301 and 451 of a field as they were before a sweep: the first
 // row of bands 1-3 reads the next band's last row from here.

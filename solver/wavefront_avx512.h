@@ -28,8 +28,8 @@ namespace plume {
 namespace {
 
 constexpr int kBlocks = (kLast + 7 + 7) / 8;  // blocks of eight steps per group
+static_assert(kBlocks * 8 == kSteps);
 constexpr int kLag = 2;                       // blocks between consecutive groups
-constexpr int kMaxGroups = 19;
 #ifndef PLUME_WINDOW
 #define PLUME_WINDOW 3
 #endif
@@ -91,18 +91,36 @@ inline void loadSkewed(const double* f, long stride, int r, int start, __mmask8 
   transpose8(out);
 }
 
-// Stores step vectors v[s] (lane k = node (r-k, c0+s-k)) into rows r-k and,
-// negated if `negate`, into their mirror rows; columns 1..919 and lanes in `rows` only.
+// Stores step vectors v[s] (lane k = node (r-k, c0+s-k)) into rows r-k;
+// columns 1..919 and lanes in `rows` only. The mirror rows are written later,
+// a whole row at a time (mirrorRows).
 template <bool Full>
-inline void storeSkewed(double* f, int r, int c0, __mmask8 rows, __m512d v[8], bool negate) {
+inline void storeSkewed(double* f, int r, int c0, __mmask8 rows, __m512d v[8]) {
   transpose8(v);
   for (int k = 0; k < 8; ++k) {
     if (!Full && !(rows >> k & 1)) continue;
     const int col = c0 - k;
     const __mmask8 m = Full ? 0xFF : columnMask(col, 1, kLast);
-    const __m512d mirror = negate ? _mm512_xor_pd(v[k], _mm512_set1_pd(-0.0)) : v[k];
     _mm512_mask_storeu_pd(f + (r - k) * long(kCols) + col, m, v[k]);
-    _mm512_mask_storeu_pd(f + (NX - (r - k)) * long(kCols) + col, m, mirror);
+  }
+}
+
+// Copies columns 1..919 of rows top..bottom (this pass's values) into their
+// mirror rows, negated if `negate`. The mirror rows are not read again in
+// this pass, so they are written with streaming stores that bypass the
+// caches, a cache line at a time.
+inline void mirrorRows(Field& f, int top, int bottom, bool negate) {
+  const __m512d sign = _mm512_set1_pd(negate ? -0.0 : 0.0);
+  for (int i = top; i >= bottom; --i) {
+    const double* src = f[i];
+    double* dst = f[mirrorRow(i)];
+    int j = 1;
+    const int head = static_cast<int>((64 - reinterpret_cast<unsigned long>(dst + j) % 64) % 64 / 8);
+    _mm512_mask_storeu_pd(dst + j, static_cast<__mmask8>((1u << head) - 1),
+                          _mm512_xor_pd(_mm512_loadu_pd(src + j), sign));
+    for (j += head; j + 8 <= kLast + 1; j += 8)
+      _mm512_stream_pd(dst + j, _mm512_xor_pd(_mm512_loadu_pd(src + j), sign));
+    _mm512_mask_storeu_pd(dst + j, columnMask(j, 1, kLast), _mm512_xor_pd(_mm512_loadu_pd(src + j), sign));
   }
 }
 
@@ -174,43 +192,59 @@ inline void loadInputs(const Field& f, const double* topRow, const Group& g, int
   }
 }
 
+// Weights of a group's block: step s, weight x (W, S, E, N) at w[s][x].
 struct Weights {
-  __m512d w[8], s[8], e[8], n[8];
+  const double (*w)[4][8];
+  __m512d get(int s, int x) const { return _mm512_load_pd(w[s][x]); }
 };
 
+inline Weights weightsOf(int band, int q, int c0) {
+  return {diagonalWeights[band][q] + (c0 - 1)};
+}
+
+// A group's weights row by row: weight x of row r-k at groupWeights[x][k].
+alignas(64) thread_local double groupWeights[4][8][kPad];
+
+// Lays a block of a group's weights (in groupWeights) out along its diagonals.
+// (Row k of the scratch is reached as row 0 - k with stride -kPad.)
 template <bool Full>
-inline void loadWeights(const Group& g, int c0, Weights& wt) {
-  loadSkewed<Full>(&weightW[0][0], kPad, g.r, c0, g.lanes, 1, kLast, wt.w);
-  loadSkewed<Full>(&weightS[0][0], kPad, g.r, c0, g.lanes, 1, kLast, wt.s);
-  loadSkewed<Full>(&weightE[0][0], kPad, g.r, c0, g.lanes, 1, kLast, wt.e);
-  loadSkewed<Full>(&weightN[0][0], kPad, g.r, c0, g.lanes, 1, kLast, wt.n);
+void diagonaliseWeights(int band, int q, int c0) {
+  const Group g = groupOf(band, q);
+  for (int x = 0; x < 4; ++x) {
+    __m512d v[8];
+    loadSkewed<Full>(&groupWeights[x][0][0], -kPad, 0, c0, g.lanes, 1, kLast, v);
+    for (int s = 0; s < 8; ++s) _mm512_store_pd(diagonalWeights[band][q][c0 - 1 + s][x], v[s]);
+  }
 }
 
 inline __m512d centreWeights(const Weights& wt, int s) {
-  return _mm512_add_pd(_mm512_add_pd(_mm512_add_pd(wt.w[s], wt.s[s]), wt.e[s]), wt.n[s]);
+  return _mm512_add_pd(_mm512_add_pd(_mm512_add_pd(wt.get(s, 0), wt.get(s, 1)), wt.get(s, 2)),
+                       wt.get(s, 3));
 }
 
 // Weighted sum ((aS*south + aW*west) + aE*east) + aN*north.
 inline __m512d neighbourSum(const Weights& wt, int s, __m512d south, __m512d west, __m512d east,
                             __m512d north) {
-  __m512d sum = _mm512_add_pd(_mm512_mul_pd(wt.s[s], south), _mm512_mul_pd(wt.w[s], west));
-  sum = _mm512_add_pd(sum, _mm512_mul_pd(wt.e[s], east));
-  return _mm512_add_pd(sum, _mm512_mul_pd(wt.n[s], north));
+  __m512d sum = _mm512_add_pd(_mm512_mul_pd(wt.get(s, 1), south), _mm512_mul_pd(wt.get(s, 0), west));
+  sum = _mm512_add_pd(sum, _mm512_mul_pd(wt.get(s, 2), east));
+  return _mm512_add_pd(sum, _mm512_mul_pd(wt.get(s, 3), north));
 }
 
 inline __m512d relaxed(__m512d g, __m512d old) {
   return _mm512_add_pd(g, _mm512_mul_pd(_mm512_set1_pd(relaxWeight), old));
 }
 
-// Runs block(q, c0, full) for every group q and block (first step c0) of a
+// Runs prepare(q0, q1) for each window of groups q0..q1-1, then block(q, c0,
+// full) for every group q and block (first step c0) of a
 // band in pipeline order, with the band-edge wait and publication around them.
 // `full` is true_type for blocks whose rows and columns are all in range
 // (a full group away from the row ends), which need no masks.
-template <class Block>
-void pipeline(int band, Block block) {
+template <class Prepare, class Block, class Finish>
+void pipeline(int band, Prepare prepare, Block block, Finish finish) {
   const int groups = groupCount(band);
   for (int q0 = 0; q0 < groups; q0 += kWindow) {
     const int q1 = q0 + kWindow < groups ? q0 + kWindow : groups;
+    prepare(q0, q1);
     for (int t = 0; t < kBlocks + kLag * (q1 - q0 - 1); ++t) {
       for (int q = q0; q < q1; ++q) {
         const int b = t - kLag * (q - q0);
@@ -226,7 +260,9 @@ void pipeline(int band, Block block) {
         if (q == 0) publishFirstRow(band, reach);
       }
     }
+    finish(q0, q1);
   }
+  _mm_sfence();  // streaming stores visible before the band is reported done
 }
 
 // ------------------------------------------------------------ temperature
@@ -235,14 +271,27 @@ void temperatureRowsSimd(int band) {
   const int groups = groupCount(band);
   Carry carry[kMaxGroups];
   for (int q = 0; q < groups; ++q) carry[q] = startCarry(T, groupOf(band, q));
-  pipeline(band, [&](int q, int c0, auto full) {
+  auto prepare = [band](int q0, int q1) {
+    for (int q = q0; q < q1; ++q) {
+      const Group g = groupOf(band, q);
+      for (int k = 0; k < g.rows; ++k)
+        computeWeightsInto(g.r - k, groupWeights[0][k], groupWeights[1][k], groupWeights[2][k],
+                           groupWeights[3][k]);
+      for (int b = 0; b < kBlocks; ++b) {
+        if (b >= 1 && b < kBlocks - 2 && g.rows == 8)
+          diagonaliseWeights<true>(band, q, 1 + 8 * b);
+        else
+          diagonaliseWeights<false>(band, q, 1 + 8 * b);
+      }
+    }
+  };
+  pipeline(band, prepare, [&](int q, int c0, auto full) {
     constexpr bool Full = decltype(full)::value;
     const Group g = groupOf(band, q);
     const double* topRow = q == 0 ? eastOfTop(band, edgeT, T) : T[g.r + 1];
     Inputs in;
-    Weights wt;
     loadInputs<Full>(T, topRow, g, c0, in);
-    loadWeights<Full>(g, c0, wt);
+    const Weights wt = weightsOf(band, q, c0);
     Carry& cr = carry[q];
     __m512d out[8];
     for (int s = 0; s < 8; ++s) {
@@ -255,40 +304,52 @@ void temperatureRowsSimd(int band) {
       cr.old = in.north[s];
       out[s] = v;
     }
-    storeSkewed<Full>(&T[0][0], g.r, c0, g.lanes, out, false);
+    storeSkewed<Full>(&T[0][0], g.r, c0, g.lanes, out);
+  }, [band](int q0, int q1) {
+    const Group last = groupOf(band, q1 - 1);
+    mirrorRows(T, groupOf(band, q0).r, last.r - last.rows + 1, false);
   });
 }
 
 // ------------------------------------------- vorticity and stream function
 
-// Buoyancy source of row i: ((T[i+1][j] - T[i-1][j]) / 2h) * Gr.
-inline void computeBuoyancy(int i) {
+// Buoyancy source ((T[i+1][j] - T[i-1][j]) / 2h) * Gr of the rows of a
+// window of groups: row r-k of group q0+m at windowBuoyancy[8m + k].
+alignas(64) thread_local double windowBuoyancy[kWindow * 8][kPad];
+
+inline void computeBuoyancy(int i, double* out) {
   const __m512d gr = _mm512_set1_pd(Gr);
   for (int j = 1; j <= kLast; j += 8) {
     __m512d d = _mm512_sub_pd(_mm512_loadu_pd(&T[i + 1][j]), _mm512_loadu_pd(&T[i - 1][j]));
-    _mm512_storeu_pd(&buoyancy[i][j], _mm512_mul_pd(divByTwoH(d), gr));
+    _mm512_storeu_pd(out + j, _mm512_mul_pd(divByTwoH(d), gr));
   }
 }
 
 void vorticityRowsSimd(int band, double& sum) {
   const int groups = groupCount(band);
-  for (int i = kBandTop[band]; i >= kBandBottom[band]; --i) computeBuoyancy(i);
   Carry omegaCarry[kMaxGroups], psiCarry[kMaxGroups];
   for (int q = 0; q < groups; ++q) {
     omegaCarry[q] = startCarry(Omega, groupOf(band, q));
     psiCarry[q] = startCarry(Psi, groupOf(band, q));
   }
-  pipeline(band, [&](int q, int c0, auto full) {
+  int window = 0;  // first group of the current window
+  auto prepare = [band, &window](int q0, int q1) {
+    window = q0;
+    for (int q = q0; q < q1; ++q) {
+      const Group g = groupOf(band, q);
+      for (int k = 0; k < g.rows; ++k) computeBuoyancy(g.r - k, windowBuoyancy[8 * (q - q0) + k]);
+    }
+  };
+  pipeline(band, prepare, [&](int q, int c0, auto full) {
     constexpr bool Full = decltype(full)::value;
     const Group g = groupOf(band, q);
     const bool first = q == 0;
     Inputs om, ps;
-    Weights wt;
+    const Weights wt = weightsOf(band, q, c0);
     loadInputs<Full>(Omega, first ? eastOfTop(band, edgeOmega, Omega) : Omega[g.r + 1], g, c0, om);
     loadInputs<Full>(Psi, first ? eastOfTop(band, edgePsi, Psi) : Psi[g.r + 1], g, c0, ps);
-    loadWeights<Full>(g, c0, wt);
     __m512d source[8];
-    loadSkewed<Full>(&buoyancy[0][0], kPad, g.r, c0, g.lanes, 1, kLast, source);
+    loadSkewed<Full>(windowBuoyancy[8 * (q - window)], -kPad, 0, c0, g.lanes, 1, kLast, source);
     Carry& co = omegaCarry[q];
     Carry& cp = psiCarry[q];
     __m512d outOmega[8], outPsi[8];
@@ -310,8 +371,12 @@ void vorticityRowsSimd(int band, double& sum) {
       cp.old = ps.north[s];
       outPsi[s] = p;
     }
-    storeSkewed<Full>(&Omega[0][0], g.r, c0, g.lanes, outOmega, true);
-    storeSkewed<Full>(&Psi[0][0], g.r, c0, g.lanes, outPsi, true);
+    storeSkewed<Full>(&Omega[0][0], g.r, c0, g.lanes, outOmega);
+    storeSkewed<Full>(&Psi[0][0], g.r, c0, g.lanes, outPsi);
+  }, [band](int q0, int q1) {
+    const Group last = groupOf(band, q1 - 1);
+    mirrorRows(Omega, groupOf(band, q0).r, last.r - last.rows + 1, true);
+    mirrorRows(Psi, groupOf(band, q0).r, last.r - last.rows + 1, true);
   });
   for (int i = kBandTop[band]; i >= kBandBottom[band]; --i)
     for (int j = 1; j <= kLast; ++j) sum = (Omega[i][j] * Omega[i][j]) * 2 + sum;
