@@ -34,6 +34,8 @@ constexpr int kLag = 2;                       // blocks between consecutive grou
 #define PLUME_WINDOW 3
 #endif
 constexpr int kWindow = PLUME_WINDOW;  // groups in flight at once
+// Nodes of the band sum added per block: enough to keep up with the wavefront.
+constexpr int kSumPerBlock = 8 * kLast / kBlocks + 1;
 
 // Transposes an 8 x 8 block held as eight rows.
 inline void transpose8(__m512d r[8]) {
@@ -313,6 +315,34 @@ void temperatureRowsSimd(int band) {
 
 // ------------------------------------------- vorticity and stream function
 
+// The band's sum of 2*w*w over its finished rows, in visiting order (rows
+// downwards, columns upwards). Its additions form one dependent chain; they
+// are spread over the blocks of the next window, where they overlap with the
+// wavefront's work instead of running on their own at the end.
+struct BandSum {
+  double& sum;
+  int row;      // next node to add: (row, column)
+  int column;
+  int bottom;   // rows down to this one are finished
+
+  // Adds up to n nodes.
+  void advance(int n) {
+    while (n > 0 && row >= bottom) {
+      const double* w = Omega[row];
+      const int end = column + n <= kLast + 1 ? column + n : kLast + 1;
+      double s = sum;
+      for (int j = column; j < end; ++j) s = (w[j] * w[j]) * 2 + s;
+      sum = s;
+      n -= end - column;
+      column = end;
+      if (column > kLast) {
+        column = 1;
+        --row;
+      }
+    }
+  }
+};
+
 // Buoyancy source ((T[i+1][j] - T[i-1][j]) / 2h) * Gr of the rows of a
 // window of groups: row r-k of group q0+m at windowBuoyancy[8m + k].
 alignas(64) thread_local double windowBuoyancy[kWindow * 8][kPad];
@@ -333,6 +363,7 @@ void vorticityRowsSimd(int band, double& sum) {
     psiCarry[q] = startCarry(Psi, groupOf(band, q));
   }
   int window = 0;  // first group of the current window
+  BandSum bandSum{sum, kBandTop[band], 1, kBandTop[band] + 1};
   auto prepare = [band, &window](int q0, int q1) {
     window = q0;
     for (int q = q0; q < q1; ++q) {
@@ -373,13 +404,14 @@ void vorticityRowsSimd(int band, double& sum) {
     }
     storeSkewed<Full>(&Omega[0][0], g.r, c0, g.lanes, outOmega);
     storeSkewed<Full>(&Psi[0][0], g.r, c0, g.lanes, outPsi);
-  }, [band](int q0, int q1) {
+    bandSum.advance(kSumPerBlock);
+  }, [band, &bandSum](int q0, int q1) {
     const Group last = groupOf(band, q1 - 1);
     mirrorRows(Omega, groupOf(band, q0).r, last.r - last.rows + 1, true);
     mirrorRows(Psi, groupOf(band, q0).r, last.r - last.rows + 1, true);
+    bandSum.bottom = last.r - last.rows + 1;
   });
-  for (int i = kBandTop[band]; i >= kBandBottom[band]; --i)
-    for (int j = 1; j <= kLast; ++j) sum = (Omega[i][j] * Omega[i][j]) * 2 + sum;
+  bandSum.advance(kRows * kCols);
 }
 
 }  // namespace
