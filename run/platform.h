@@ -30,7 +30,8 @@ void syncFile(std::FILE* f);
 bool replaceFile(const std::string& temp, const std::string& target);
 
 // Installs the SIGINT / SIGTERM handlers. The first signal only sets a flag
-// the outer loop polls; a second one ends the process at once.
+// the outer loop polls; a second one ends the process at once. A console
+// pipe without reader no longer ends the process (SIGPIPE is ignored).
 void installInterruptHandlers();
 
 // The signal number received, or 0 while none has arrived.

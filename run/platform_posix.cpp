@@ -64,6 +64,13 @@ void installInterruptHandlers() {
   sa.sa_flags = SA_RESTART;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  // Ctrl+C also ends the reader of a console pipe (`plume | tee log`); the
+  // writes to it must then fail quietly instead of ending the run before its
+  // results are saved.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 int interruptSignal() { return receivedSignal; }

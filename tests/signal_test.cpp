@@ -86,6 +86,11 @@ class Plume {
   }
 
   bool started() const { return pid_ > 0 && out_ >= 0; }
+  // Closes the reading end of the output pipe, as a pipe reader that is gone.
+  void closeOutput() {
+    close(out_);
+    out_ = -1;
+  }
   void signal(int sig) const { kill(pid_, sig); }
   const std::string& output() const { return output_; }
 
@@ -108,7 +113,7 @@ class Plume {
   // when the process was killed by a signal).
   int finish() {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(3);
-    while (readSome(100) && std::chrono::steady_clock::now() < deadline) {
+    while (out_ >= 0 && readSome(100) && std::chrono::steady_clock::now() < deadline) {
     }
     int st = 0;
     if (waitpid(pid_, &st, 0) != pid_) return -1;
@@ -292,6 +297,22 @@ TEST(Interrupt, SecondSignalDuringTheSaveEndsAtOnceAndKeepsTheOldFilesWhole) {
     unchanged += readFile(resultPath(dir.path, f)) == before[f];
   }
   EXPECT_GE(unchanged, 1);
+}
+
+TEST(Interrupt, ConsolePipeWithoutReaderDoesNotLoseTheSave) {
+  // `plume | tee log` and Ctrl+C: tee ends at once, and plume's interrupt
+  // message then goes to a pipe nobody reads.
+  ScratchDir dir;
+  makeWorkingDir(dir.path, "100000 0.71 0 0 0 0\n");
+  Plume plume(dir.path);
+  ASSERT_TRUE(plume.started());
+  ASSERT_TRUE(plume.waitFor("", [&] { return allResultsSaved(dir.path); })) << plume.output();
+  plume.closeOutput();
+  plume.signal(SIGINT);
+  EXPECT_EQ(plume.finish(), 130);
+  for (int f = 0; f < 5; ++f) expectWholeResultFile(dir.path, f);
+  EXPECT_NE(readFile(dir.path / "Отчет.txt").find("Gr = 100000\tPr = 0.71\n"), std::string::npos);
+  EXPECT_TRUE(leftoverTemporaries(dir.path).empty());
 }
 
 TEST(BuildOptions, CacheValuesReachTheProgram) {
