@@ -153,6 +153,22 @@ TEST_F(Pictures, WithoutGrTakesTheNewestRun) {
   EXPECT_FALSE(fs::exists(dir.path / "pictures" / "temperature_Gr_2000.png"));
 }
 
+TEST_F(Pictures, DivergedRunWithNonFiniteValuesIsDrawn) {
+  // A diverged run saves fields holding nan, -nan and inf.
+  writeResultSet(dir.path, "1e+200");
+  writeTable(resultFile(dir.path, "T", "1e+200"), 0, kNx, 0, kNy,
+             [](int i, int j) { return (i + j) % 3 ? std::nan("") : 0.5; });
+  writeTable(resultFile(dir.path, "W", "1e+200"), 0, kNx, 0, kNy, [](int, int) { return -std::nan(""); });
+  writeTable(resultFile(dir.path, "V", "1e+200"), 0, kNx, 0, kNy,
+             [](int i, int) { return i == 3 ? -HUGE_VAL : 0.0; });
+  RunResult r = runTool(dir.path, "plume-pictures", "");
+  ASSERT_EQ(r.status, 0) << r.output;
+  for (const char* name : {"temperature", "streamlines", "vorticity"})
+    EXPECT_EQ(readFile(dir.path / "pictures" / (std::string(name) + "_Gr_1e+200.png")).substr(0, 8),
+              kPngSignature)
+        << name;
+}
+
 TEST_F(Pictures, MissingFileFailsWithItsName) {
   writeResultSet(dir.path, "100000");
   fs::remove(resultFile(dir.path, "V", "100000"));
