@@ -22,6 +22,7 @@
 
 #include <immintrin.h>
 
+#include <cstdint>
 #include <type_traits>
 
 namespace plume {
@@ -117,7 +118,7 @@ inline void mirrorRows(Field& f, int top, int bottom, bool negate) {
     const double* src = f[i];
     double* dst = f[mirrorRow(i)];
     int j = 1;
-    const int head = static_cast<int>((64 - reinterpret_cast<unsigned long>(dst + j) % 64) % 64 / 8);
+    const int head = static_cast<int>((64 - reinterpret_cast<std::uintptr_t>(dst + j) % 64) % 64 / 8);
     _mm512_mask_storeu_pd(dst + j, static_cast<__mmask8>((1u << head) - 1),
                           _mm512_xor_pd(_mm512_loadu_pd(src + j), sign));
     for (j += head; j + 8 <= kLast + 1; j += 8)
