@@ -52,44 +52,119 @@ inline Vec faceVelocity(Vec p1, Vec p2, Vec p3, Vec p4) {
   return divByH(vmul(vsub(vadd(vsub(p1, p2), p3), p4), vset(0.25)));
 }
 
-inline Vec damping(Vec e, Vec pr) {
-  Vec t = vmul(vmul(vmul(vabs(e), pr), vset(0.5)), vset(h));
-  return vdiv(vset(1.0), vadd(vset(1.0), t));
+// Denominator of the damping factor: 1 + ((|e| * Pr) * 0.5) * h.
+inline Vec dampingDenominator(Vec e, Vec pr) {
+  return vadd(vset(1.0), vmul(vmul(vmul(vabs(e), pr), vset(0.5)), vset(h)));
 }
 
-inline Vec weightPlus(Vec e, Vec pr) {
-  Vec conv = vmul(vset(h), vmul(pr, vmul(vset(0.5), vadd(e, vabs(e)))));
-  return divByHH(vadd(damping(e, pr), conv));
+// Weight from its face's damping factor d and velocity e: (d + conv) / hh
+// for the west and south neighbours, (d - conv) / hh for east and north.
+inline Vec weightPlus(Vec d, Vec e, Vec pr) {
+  return divByHH(vadd(d, vmul(vset(h), vmul(pr, vmul(vset(0.5), vadd(e, vabs(e)))))));
 }
 
-inline Vec weightMinus(Vec e, Vec pr) {
-  Vec conv = vmul(vset(h), vmul(pr, vmul(vset(0.5), vsub(e, vabs(e)))));
-  return divByHH(vsub(damping(e, pr), conv));
+inline Vec weightMinus(Vec d, Vec e, Vec pr) {
+  return divByHH(vsub(d, vmul(vset(h), vmul(pr, vmul(vset(0.5), vsub(e, vabs(e)))))));
 }
 
-// Weights of row i, columns 1..919, into the rows w, s, e, n (indexed by
-// column). The last vector runs past column 919 into the padding; those
-// lanes are never used.
-void computeWeightsInto(int i, double* w, double* s, double* e, double* n) {
-  const Vec pr = vset(Pr);
-  const double* below = Psi[i - 1];
+// Where a row's weights go: row k of a block of rows (k = 0 is the top row).
+struct WeightRows {
+  double* w;
+  double* s;
+  double* e;
+  double* n;
+};
+
+// Face velocities and damping factors of one row's east or north faces.
+struct FaceRow {
+  alignas(64) double velocity[kPad];
+  alignas(64) double denominator[kPad];
+  alignas(64) double damping[kPad];
+};
+
+// East faces (between rows i and i+1) of row i, columns 1..919.
+void eastFaces(int i, const Vec pr, FaceRow& f) {
   const double* row = Psi[i];
   const double* above = Psi[i + 1];
   for (int j = 1; j <= kLast; j += kWidth) {
-    Vec bm = vload(below + j - 1), b0 = vload(below + j), bp = vload(below + j + 1);
-    Vec rm = vload(row + j - 1), rp = vload(row + j + 1);
-    Vec am = vload(above + j - 1), a0 = vload(above + j), ap = vload(above + j + 1);
-    vstore(w + j, weightPlus(faceVelocity(bp, bm, rp, rm), pr));
-    vstore(s + j, weightPlus(faceVelocity(bm, am, b0, a0), pr));
-    vstore(e + j, weightMinus(faceVelocity(ap, am, rp, rm), pr));
-    vstore(n + j, weightMinus(faceVelocity(bp, ap, b0, a0), pr));
+    Vec e = faceVelocity(vload(above + j + 1), vload(above + j - 1), vload(row + j + 1),
+                         vload(row + j - 1));
+    Vec x = dampingDenominator(e, pr);
+    vstore(f.velocity + j, e);
+    vstore(f.denominator + j, x);
+    vstore(f.damping + j, reciprocalReusing(x, vset(1.0), vset(1.0)));
   }
 }
 
-void computeWeights(int i) { computeWeightsInto(i, weightW[i], weightS[i], weightE[i], weightN[i]); }
+// Weights of rows top, top-1, ..., top-count+1, columns 1..919, into out(k).
+//
+// The damping factor d = 1 / x of a face depends only on the rounded
+// denominator x. A node's west face is the east face of the row below and
+// its south face the north face of the node before it; the two sides form
+// their face velocity in a different order, so the denominators may differ
+// in the last bit, but mostly they agree. Where they agree bit for bit the
+// quotient already formed for the other side is the same quotient, so it is
+// taken over; elsewhere the division is done. This halves the divisions.
+// Where the flow is slow, x is 1 and d = 1 / 1 = 1 needs no division at all.
+template <class Out>
+void computeWeightRows(int top, int count, Out out) {
+  static thread_local FaceRow east[2], north;
+  const Vec pr = vset(Pr);
+  north.denominator[0] = __builtin_nan("");  // column 0 has no north face: never agrees
+  int below = 0;
+  eastFaces(top - count, pr, east[below]);
+  for (int k = count - 1; k >= 0; --k) {
+    const int i = top - k;
+    const int here = below ^ 1;
+    eastFaces(i, pr, east[here]);
+    const double* rowBelow = Psi[i - 1];
+    const double* row = Psi[i];
+    const double* above = Psi[i + 1];
+    for (int j = 1; j <= kLast; j += kWidth) {
+      Vec n = faceVelocity(vload(rowBelow + j + 1), vload(above + j + 1), vload(rowBelow + j),
+                           vload(above + j));
+      Vec x = dampingDenominator(n, pr);
+      vstore(north.velocity + j, n);
+      vstore(north.denominator + j, x);
+      vstore(north.damping + j, reciprocalReusing(x, vset(1.0), vset(1.0)));
+    }
+    const WeightRows rows = out(k);
+    for (int j = 1; j <= kLast; j += kWidth) {
+      Vec bm = vload(rowBelow + j - 1), b0 = vload(rowBelow + j), bp = vload(rowBelow + j + 1);
+      Vec rm = vload(row + j - 1), rp = vload(row + j + 1);
+      Vec am = vload(above + j - 1), a0 = vload(above + j);
+      Vec w = faceVelocity(bp, bm, rp, rm);
+      Vec dw = reciprocalReusing(dampingDenominator(w, pr), vload(east[below].denominator + j),
+                                 vload(east[below].damping + j));
+      Vec s = faceVelocity(bm, am, b0, a0);
+      Vec ds = reciprocalReusing(dampingDenominator(s, pr), vload(north.denominator + j - 1),
+                                 vload(north.damping + j - 1));
+      vstore(rows.w + j, weightPlus(dw, w, pr));
+      vstore(rows.s + j, weightPlus(ds, s, pr));
+      vstore(rows.e + j, weightMinus(vload(east[here].damping + j), vload(east[here].velocity + j), pr));
+      vstore(rows.n + j, weightMinus(vload(north.damping + j), vload(north.velocity + j), pr));
+    }
+    below = here;
+  }
+}
+
+// Weights of rows top .. top-count+1 into the process-wide weight arrays.
+void computeWeights(int top, int count) {
+  computeWeightRows(top, count, [top](int k) {
+    const int i = top - k;
+    return WeightRows{weightW[i], weightS[i], weightE[i], weightN[i]};
+  });
+}
 
 inline double centreWeight(int i, int j) {
   return ((weightW[i][j] + weightS[i][j]) + weightE[i][j]) + weightN[i][j];
+}
+
+// s / ap. Where the flow is too slow to change the weights, each is 1/(h*h)
+// and ap is the constant 4/(h*h) bit for bit; the quotient is then the exact
+// division by that constant, which needs no divide instruction.
+inline double divideByCentre(double s, double ap) {
+  return ap == fourOverHH ? divByFourOverHH(s) : s / ap;
 }
 
 // ------------------------------------------------------- node updates
@@ -98,7 +173,7 @@ inline double centreWeight(int i, int j) {
 inline double temperatureAt(int i, int j, double south, double east) {
   double s = ((weightS[i][j] * south + weightW[i][j] * T[i - 1][j]) + weightE[i][j] * east) +
              weightN[i][j] * T[i][j + 1];
-  return s / centreWeight(i, j) + relaxWeight * T[i][j];
+  return divideByCentre(s, centreWeight(i, j)) + relaxWeight * T[i][j];
 }
 
 // New vorticity at (i, j) from its south (this pass) and east values.
@@ -106,7 +181,7 @@ inline double vorticityAt(int i, int j, double south, double east) {
   double s = ((weightS[i][j] * south + weightW[i][j] * Omega[i - 1][j]) + weightE[i][j] * east) +
              weightN[i][j] * Omega[i][j + 1];
   s = s + divByTwoH(T[i + 1][j] - T[i - 1][j]) * Gr;
-  return s / centreWeight(i, j) + relaxWeight * Omega[i][j];
+  return divideByCentre(s, centreWeight(i, j)) + relaxWeight * Omega[i][j];
 }
 
 // New stream function at (i, j) from its south and east values and the
@@ -221,13 +296,13 @@ void temperatureAxisRow() {
     double s = ((weightS[i][j] * T[i][j - 1] + weightW[i][j] * T[i - 1][j]) +
                 weightE[i][j] * T[i + 1][j]) +
                weightN[i][j] * T[i][j + 1];
-    T[i][j] = s / centreWeight(i, j) + relaxWeight * T[i][j];
+    T[i][j] = divideByCentre(s, centreWeight(i, j)) + relaxWeight * T[i][j];
   }
   for (int j = srcJ - 1; j >= 1; --j) {
     double s = ((weightS[i][j] * T[i][j - 1] + weightW[i][j] * T[i - 1][j]) +
                 weightE[i][j] * T[i + 1][j]) +
                weightN[i][j] * T[i][j + 1];
-    T[i][j] = s / centreWeight(i, j) + relaxWeight * T[i][j];
+    T[i][j] = divideByCentre(s, centreWeight(i, j)) + relaxWeight * T[i][j];
   }
 }
 
@@ -266,7 +341,7 @@ void temperatureRows(int band) {
   temperatureRowsSimd(band);
 #else
   const int top = kBandTop[band], bottom = kBandBottom[band];
-  for (int i = top; i >= bottom; --i) computeWeights(i);
+  computeWeights(top, top - bottom + 1);
   for (int r = top; r >= bottom; r -= kGroup) {
     const int size = r - bottom + 1 < kGroup ? r - bottom + 1 : kGroup;
     if (r - size + 1 == bottom && band > 0) awaitFirstRow(band - 1, kLast);
@@ -278,7 +353,7 @@ void temperatureRows(int band) {
 
 void temperatureBand(int band) {
   if (band == 3) {
-    computeWeights(srcI);
+    computeWeights(srcI, 1);
     temperatureAxisRow();
   }
   temperatureRows(band);

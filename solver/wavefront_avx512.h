@@ -233,6 +233,17 @@ inline __m512d neighbourSum(const Weights& wt, int s, __m512d south, __m512d wes
   return _mm512_add_pd(sum, _mm512_mul_pd(wt.get(s, 3), north));
 }
 
+// s / ap, by the exact division by 4/(h*h) in the lanes where ap is that
+// constant (all four weights 1/(h*h): no flow to speak of), by a divide
+// instruction in the others.
+inline __m512d divideByCentre(__m512d s, __m512d ap) {
+  const __mmask8 constant = _mm512_cmp_pd_mask(ap, _mm512_set1_pd(fourOverHH), _CMP_EQ_OQ);
+  if (constant == 0) return _mm512_div_pd(s, ap);
+  const __m512d q = divByFourOverHH(s);
+  if (constant == 0xFF) return q;
+  return _mm512_mask_div_pd(q, static_cast<__mmask8>(~constant), s, ap);
+}
+
 inline __m512d relaxed(__m512d g, __m512d old) {
   return _mm512_add_pd(g, _mm512_mul_pd(_mm512_set1_pd(relaxWeight), old));
 }
@@ -277,9 +288,10 @@ void temperatureRowsSimd(int band) {
   auto prepare = [band](int q0, int q1) {
     for (int q = q0; q < q1; ++q) {
       const Group g = groupOf(band, q);
-      for (int k = 0; k < g.rows; ++k)
-        computeWeightsInto(g.r - k, groupWeights[0][k], groupWeights[1][k], groupWeights[2][k],
-                           groupWeights[3][k]);
+      computeWeightRows(g.r, g.rows, [](int k) {
+        return WeightRows{groupWeights[0][k], groupWeights[1][k], groupWeights[2][k],
+                          groupWeights[3][k]};
+      });
       for (int b = 0; b < kBlocks; ++b) {
         if (b >= 1 && b < kBlocks - 2 && g.rows == 8)
           diagonaliseWeights<true>(band, q, 1 + 8 * b);
@@ -302,7 +314,7 @@ void temperatureRowsSimd(int band) {
       __m512d west = westOf(in.north[s], in.extra, s);
       __m512d east = eastOf(cr.prev, in.top, s);
       __m512d sum = neighbourSum(wt, s, cr.prev, west, east, in.north[s]);
-      __m512d v = relaxed(_mm512_div_pd(sum, centreWeights(wt, s)), cr.old);
+      __m512d v = relaxed(divideByCentre(sum, centreWeights(wt, s)), cr.old);
       cr.prev = _mm512_mask_mov_pd(cr.prev, active, v);
       cr.old = in.north[s];
       out[s] = v;
@@ -390,7 +402,7 @@ void vorticityRowsSimd(int band, double& sum) {
       __m512d west = westOf(om.north[s], om.extra, s);
       __m512d east = eastOf(co.prev, om.top, s);
       __m512d total = _mm512_add_pd(neighbourSum(wt, s, co.prev, west, east, om.north[s]), source[s]);
-      __m512d w = relaxed(_mm512_div_pd(total, centreWeights(wt, s)), co.old);
+      __m512d w = relaxed(divideByCentre(total, centreWeights(wt, s)), co.old);
       if (!Full) w = _mm512_maskz_mov_pd(active, w);  // idle lanes: 0, on the fast division path
       co.prev = _mm512_mask_mov_pd(co.prev, active, w);
       co.old = om.north[s];
