@@ -80,15 +80,6 @@ TEST(NumberFormat, NonFiniteValues) {
   EXPECT_EQ(formatNumber(-std::fabs(NAN)), "-nan");
 }
 
-TEST(NumberFormat, AppendsToWhatIsThere) {
-  std::string s = "Gr = ";
-  appendNumber(s, 1e6);
-  s += '\t';
-  appendInteger(s, -1200);
-  appendInteger(s, 0);
-  EXPECT_EQ(s, "Gr = 1e+06\t-12000");
-}
-
 TEST(NumberFormat, PointWhateverTheLocale) {
   CommaLocale locale;
   if (locale.name().empty()) GTEST_SKIP() << "no locale with a decimal comma available";

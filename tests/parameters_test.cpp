@@ -153,32 +153,3 @@ TEST(ParameterFile, MalformedFileLeavesTheStateUntouched) {
   EXPECT_EQ(T[0][0], 9.0);
   EXPECT_NE(console.find("Pr"), std::string::npos) << console;
 }
-
-TEST(ParameterFile, ReadsTheFileInTheWorkingDirectory) {
-  ScratchDir dir;
-  makeWorkingDir(dir.path, "2 0.7 10 20 30 40\r\n");
-  WorkingDirectory cwd(dir.path);
-  resetState();
-  ::testing::internal::CaptureStdout();
-  int status = readParameters();
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(Gr, 2.0);
-  EXPECT_EQ(Pr, 0.7);
-  EXPECT_EQ(T[0][920], 30.0);
-  EXPECT_EQ(T[1200][0], 40.0);
-}
-
-TEST(ParameterFile, MissingFileIsReportedAndNothingIsStored) {
-  ScratchDir dir;
-  WorkingDirectory cwd(dir.path);
-  StdinFromDevNull noKeys;
-  resetState();
-  ::testing::internal::CaptureStdout();
-  int status = readParameters();
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Не найден файл 'parametrs'!!!\n");
-  EXPECT_EQ(status, 1);
-  EXPECT_EQ(Gr, 0.0);
-  EXPECT_EQ(Pr, 0.0);
-  EXPECT_EQ(T[0][0], 0.0);
-}

@@ -1,13 +1,11 @@
-// The run summary and the program's Windows-1251 texts: minutes and seconds
-// from the elapsed time, the exact bytes of the summary, and the conversion
-// of the code page to UTF-8 for the console.
+// The run summary: minutes and seconds from the elapsed time, and its exact
+// Windows-1251 bytes.
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "run/summary.h"
-#include "run/text.h"
 #include "tests/test_support.h"
 
 using namespace plume;
@@ -47,26 +45,4 @@ TEST(RunSummary, MinutesAndSecondsAreBothTakenFromTheWholeTime) {
     SCOPED_TRACE(c.elapsed);
     EXPECT_EQ(runSummary(c.elapsed), expectedSummary("1", "0", c.minutes, c.seconds));
   }
-}
-
-TEST(Windows1251, CompileTimeTextsMatchTheCodePage) {
-  EXPECT_EQ(ru("Отчет.txt").str(), toCp1251("Отчет.txt"));
-  EXPECT_EQ(ru("Итерация = ").str(), toCp1251("Итерация = "));
-  EXPECT_EQ(ru("ЁёАаЯя").str(), "\xA8\xB8\xC0\xE0\xDF\xFF");
-  EXPECT_EQ(ru("Gr = ").str(), "Gr = ");
-}
-
-TEST(Windows1251, ConsoleConversionToUtf8) {
-  // Russian letters: 0xC0..0xFF are U+0410..U+044F.
-  for (int b = 0xC0; b <= 0xFF; ++b) {
-    unsigned c = 0x410 + (b - 0xC0);
-    std::string utf8 = {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
-    EXPECT_EQ(cp1251ToUtf8(std::string(1, static_cast<char>(b))), utf8) << b;
-  }
-  EXPECT_EQ(cp1251ToUtf8("\xA8\xB8"), "Ёё");
-  EXPECT_EQ(cp1251ToUtf8("\xB9"), "\xE2\x84\x96");  // numero sign
-  EXPECT_EQ(cp1251ToUtf8("\x96"), "\xE2\x80\x93");  // en dash
-  EXPECT_EQ(cp1251ToUtf8("\x98"), "\xEF\xBF\xBD");  // unassigned
-  EXPECT_EQ(cp1251ToUtf8("Gr = 1\tPr = 0.71\n"), "Gr = 1\tPr = 0.71\n");
-  EXPECT_EQ(cp1251ToUtf8(toCp1251("Не найден файл 'parametrs'!!!\n")), "Не найден файл 'parametrs'!!!\n");
 }

@@ -119,21 +119,6 @@ TEST(SweepFrame, EachSweepKeepsWallsAndSourceAndMirrorsItsRows) {
   }
 }
 
-TEST(SweepFrame, SingleThreadSweepsAreRepeatable) {
-  ThreadCount team(1);
-  for (const Sweep& sweep : kSweeps) {
-    SCOPED_TRACE(sweep.name);
-    randomState();
-    StateCopy before = saveState();
-    sweep.run();
-    FieldCopy first = copyOf(*sweep.field);
-    restoreState(before);
-    sweep.run();
-    std::string where;
-    EXPECT_EQ(countDifferences(*sweep.field, first, &where), 0) << where;
-  }
-}
-
 TEST(SweepFrame, BandsRunInOrderWithOneThread) {
   // Row 150 (first row of band 1) sees row 151 as it was before the sweep;
   // row 151 (last row of band 2) sees the new row 150. Likewise 300/301 and
