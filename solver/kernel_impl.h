@@ -52,109 +52,41 @@ inline Vec faceVelocity(Vec p1, Vec p2, Vec p3, Vec p4) {
   return divByH(vmul(vsub(vadd(vsub(p1, p2), p3), p4), vset(0.25)));
 }
 
-// Denominator of the damping factor: 1 + ((|e| * Pr) * 0.5) * h.
-inline Vec dampingDenominator(Vec e, Vec pr) {
-  return vadd(vset(1.0), vmul(vmul(vmul(vabs(e), pr), vset(0.5)), vset(h)));
+inline Vec damping(Vec e, Vec pr) {
+  Vec t = vmul(vmul(vmul(vabs(e), pr), vset(0.5)), vset(h));
+  return vdiv(vset(1.0), vadd(vset(1.0), t));
 }
 
-// Weight from its face's damping factor d and velocity e: (d + conv) / hh
-// for the west and south neighbours, (d - conv) / hh for east and north.
-inline Vec weightPlus(Vec d, Vec e, Vec pr) {
-  return divByHH(vadd(d, vmul(vset(h), vmul(pr, vmul(vset(0.5), vadd(e, vabs(e)))))));
+inline Vec weightPlus(Vec e, Vec pr) {
+  Vec conv = vmul(vset(h), vmul(pr, vmul(vset(0.5), vadd(e, vabs(e)))));
+  return divByHH(vadd(damping(e, pr), conv));
 }
 
-inline Vec weightMinus(Vec d, Vec e, Vec pr) {
-  return divByHH(vsub(d, vmul(vset(h), vmul(pr, vmul(vset(0.5), vsub(e, vabs(e)))))));
+inline Vec weightMinus(Vec e, Vec pr) {
+  Vec conv = vmul(vset(h), vmul(pr, vmul(vset(0.5), vsub(e, vabs(e)))));
+  return divByHH(vsub(damping(e, pr), conv));
 }
 
-// Where a row's weights go: row k of a block of rows (k = 0 is the top row).
-struct WeightRows {
-  double* w;
-  double* s;
-  double* e;
-  double* n;
-};
-
-// Face velocities and damping factors of one row's east or north faces.
-struct FaceRow {
-  alignas(64) double velocity[kPad];
-  alignas(64) double denominator[kPad];
-  alignas(64) double damping[kPad];
-};
-
-// East faces (between rows i and i+1) of row i, columns 1..919.
-void eastFaces(int i, const Vec pr, FaceRow& f) {
+// Weights of row i, columns 1..919, into the rows w, s, e, n (indexed by
+// column). The last vector runs past column 919 into the padding; those
+// lanes are never used.
+void computeWeightsInto(int i, double* w, double* s, double* e, double* n) {
+  const Vec pr = vset(Pr);
+  const double* below = Psi[i - 1];
   const double* row = Psi[i];
   const double* above = Psi[i + 1];
   for (int j = 1; j <= kLast; j += kWidth) {
-    Vec e = faceVelocity(vload(above + j + 1), vload(above + j - 1), vload(row + j + 1),
-                         vload(row + j - 1));
-    Vec x = dampingDenominator(e, pr);
-    vstore(f.velocity + j, e);
-    vstore(f.denominator + j, x);
-    vstore(f.damping + j, reciprocalReusing(x, vset(1.0), vset(1.0)));
+    Vec bm = vload(below + j - 1), b0 = vload(below + j), bp = vload(below + j + 1);
+    Vec rm = vload(row + j - 1), rp = vload(row + j + 1);
+    Vec am = vload(above + j - 1), a0 = vload(above + j), ap = vload(above + j + 1);
+    vstore(w + j, weightPlus(faceVelocity(bp, bm, rp, rm), pr));
+    vstore(s + j, weightPlus(faceVelocity(bm, am, b0, a0), pr));
+    vstore(e + j, weightMinus(faceVelocity(ap, am, rp, rm), pr));
+    vstore(n + j, weightMinus(faceVelocity(bp, ap, b0, a0), pr));
   }
 }
 
-// Weights of rows top, top-1, ..., top-count+1, columns 1..919, into out(k).
-//
-// The damping factor d = 1 / x of a face depends only on the rounded
-// denominator x. A node's west face is the east face of the row below and
-// its south face the north face of the node before it; the two sides form
-// their face velocity in a different order, so the denominators may differ
-// in the last bit, but mostly they agree. Where they agree bit for bit the
-// quotient already formed for the other side is the same quotient, so it is
-// taken over; elsewhere the division is done. This halves the divisions.
-// Where the flow is slow, x is 1 and d = 1 / 1 = 1 needs no division at all.
-template <class Out>
-void computeWeightRows(int top, int count, Out out) {
-  static thread_local FaceRow east[2], north;
-  const Vec pr = vset(Pr);
-  north.denominator[0] = __builtin_nan("");  // column 0 has no north face: never agrees
-  int below = 0;
-  eastFaces(top - count, pr, east[below]);
-  for (int k = count - 1; k >= 0; --k) {
-    const int i = top - k;
-    const int here = below ^ 1;
-    eastFaces(i, pr, east[here]);
-    const double* rowBelow = Psi[i - 1];
-    const double* row = Psi[i];
-    const double* above = Psi[i + 1];
-    for (int j = 1; j <= kLast; j += kWidth) {
-      Vec n = faceVelocity(vload(rowBelow + j + 1), vload(above + j + 1), vload(rowBelow + j),
-                           vload(above + j));
-      Vec x = dampingDenominator(n, pr);
-      vstore(north.velocity + j, n);
-      vstore(north.denominator + j, x);
-      vstore(north.damping + j, reciprocalReusing(x, vset(1.0), vset(1.0)));
-    }
-    const WeightRows rows = out(k);
-    for (int j = 1; j <= kLast; j += kWidth) {
-      Vec bm = vload(rowBelow + j - 1), b0 = vload(rowBelow + j), bp = vload(rowBelow + j + 1);
-      Vec rm = vload(row + j - 1), rp = vload(row + j + 1);
-      Vec am = vload(above + j - 1), a0 = vload(above + j);
-      Vec w = faceVelocity(bp, bm, rp, rm);
-      Vec dw = reciprocalReusing(dampingDenominator(w, pr), vload(east[below].denominator + j),
-                                 vload(east[below].damping + j));
-      Vec s = faceVelocity(bm, am, b0, a0);
-      Vec ds = reciprocalReusing(dampingDenominator(s, pr), vload(north.denominator + j - 1),
-                                 vload(north.damping + j - 1));
-      vstore(rows.w + j, weightPlus(dw, w, pr));
-      vstore(rows.s + j, weightPlus(ds, s, pr));
-      vstore(rows.e + j, weightMinus(vload(east[here].damping + j), vload(east[here].velocity + j), pr));
-      vstore(rows.n + j, weightMinus(vload(north.damping + j), vload(north.velocity + j), pr));
-    }
-    below = here;
-  }
-}
-
-// Weights of rows top .. top-count+1 into the process-wide weight arrays.
-void computeWeights(int top, int count) {
-  computeWeightRows(top, count, [top](int k) {
-    const int i = top - k;
-    return WeightRows{weightW[i], weightS[i], weightE[i], weightN[i]};
-  });
-}
+void computeWeights(int i) { computeWeightsInto(i, weightW[i], weightS[i], weightE[i], weightN[i]); }
 
 inline double centreWeight(int i, int j) {
   return ((weightW[i][j] + weightS[i][j]) + weightE[i][j]) + weightN[i][j];
@@ -341,7 +273,7 @@ void temperatureRows(int band) {
   temperatureRowsSimd(band);
 #else
   const int top = kBandTop[band], bottom = kBandBottom[band];
-  computeWeights(top, top - bottom + 1);
+  for (int i = top; i >= bottom; --i) computeWeights(i);
   for (int r = top; r >= bottom; r -= kGroup) {
     const int size = r - bottom + 1 < kGroup ? r - bottom + 1 : kGroup;
     if (r - size + 1 == bottom && band > 0) awaitFirstRow(band - 1, kLast);
@@ -353,7 +285,7 @@ void temperatureRows(int band) {
 
 void temperatureBand(int band) {
   if (band == 3) {
-    computeWeights(srcI, 1);
+    computeWeights(srcI);
     temperatureAxisRow();
   }
   temperatureRows(band);

@@ -288,10 +288,9 @@ void temperatureRowsSimd(int band) {
   auto prepare = [band](int q0, int q1) {
     for (int q = q0; q < q1; ++q) {
       const Group g = groupOf(band, q);
-      computeWeightRows(g.r, g.rows, [](int k) {
-        return WeightRows{groupWeights[0][k], groupWeights[1][k], groupWeights[2][k],
-                          groupWeights[3][k]};
-      });
+      for (int k = 0; k < g.rows; ++k)
+        computeWeightsInto(g.r - k, groupWeights[0][k], groupWeights[1][k], groupWeights[2][k],
+                           groupWeights[3][k]);
       for (int b = 0; b < kBlocks; ++b) {
         if (b >= 1 && b < kBlocks - 2 && g.rows == 8)
           diagonaliseWeights<true>(band, q, 1 + 8 * b);
