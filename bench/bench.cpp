@@ -8,6 +8,8 @@
 //   speedup=<literal / production>
 // Both runs continue from identical fields; the final fields are compared
 // and a difference is reported (status 3), since the kernels must agree.
+// The instruction set the production kernels use goes to standard error
+// (PLUME_ISA=avx2 or generic selects a lesser one).
 
 #include <omp.h>
 
@@ -18,6 +20,7 @@
 
 #include "run/platform.h"
 #include "run/wall_vorticity.h"
+#include "solver/cpu_features.h"
 #include "solver/iteration_step.h"
 #include "solver/sweeps_literal.h"
 #include "state/grid.h"
@@ -77,6 +80,7 @@ int main(int argc, char** argv) {
   start.take();
 
   int threads = omp_get_max_threads();
+  std::fprintf(stderr, "production kernels: %s\n", isaName(selectedIsa()));
   double production = msPerIteration(n, iterationStep);
   double productionSum = omegaSqSum;
   Snapshot afterProduction;
