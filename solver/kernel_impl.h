@@ -144,23 +144,32 @@ inline void awaitFirstRow(int band, int column) {
 
 // ------------------------------------------------------ wavefront groups
 
+// Steps of a group of G rows in lockstep: at step c, lane k (row r-k) visits
+// column c-k. Lanes go in descending order, so lane k still finds lane k-1's
+// value of the previous step, its east neighbour.
+template <int G, class Visit>
+inline void lockstep(Visit visit) {
+  for (int c = 1; c <= kLast + G - 1; ++c) {
+#pragma GCC unroll 16
+    for (int k = G - 1; k >= 0; --k) {
+      const int j = c - k;
+      if (j >= 1 && j <= kLast) visit(k, j);
+    }
+  }
+}
+
 // Temperature of rows r, r-1, ..., r-G+1 in lockstep; `east0` is row r+1.
 template <int G>
 void temperatureGroup(int r, const double* east0) {
   double last[G];  // each row's latest new value: the south of its next node
   for (int k = 0; k < G; ++k) last[k] = T[r - k][0];
-  for (int c = 1; c <= kLast + G - 1; ++c) {
-#pragma GCC unroll 16
-    for (int k = G - 1; k >= 0; --k) {
-      const int j = c - k;
-      if (j < 1 || j > kLast) continue;
-      const int i = r - k;
-      double v = temperatureAt(i, j, last[k], k == 0 ? east0[j] : last[k - 1]);
-      T[i][j] = v;
-      T[mirrorRow(i)][j] = v;
-      last[k] = v;
-    }
-  }
+  lockstep<G>([&](int k, int j) {
+    const int i = r - k;
+    double v = temperatureAt(i, j, last[k], k == 0 ? east0[j] : last[k - 1]);
+    T[i][j] = v;
+    T[mirrorRow(i)][j] = v;
+    last[k] = v;
+  });
 }
 
 // Vorticity and stream function of rows r .. r-G+1 in lockstep; the new
@@ -173,23 +182,18 @@ void vorticityGroup(int r, const double* eastOmega0, const double* eastPsi0, dou
     lastOmega[k] = Omega[r - k][0];
     lastPsi[k] = Psi[r - k][0];
   }
-  for (int c = 1; c <= kLast + G - 1; ++c) {
-#pragma GCC unroll 16
-    for (int k = G - 1; k >= 0; --k) {
-      const int j = c - k;
-      if (j < 1 || j > kLast) continue;
-      const int i = r - k;
-      double w = vorticityAt(i, j, lastOmega[k], k == 0 ? eastOmega0[j] : lastOmega[k - 1]);
-      Omega[i][j] = w;
-      Omega[mirrorRow(i)][j] = -w;
-      out[k * kPad + j] = w;
-      lastOmega[k] = w;
-      double p = streamFunctionAt(i, j, lastPsi[k], k == 0 ? eastPsi0[j] : lastPsi[k - 1], w);
-      Psi[i][j] = p;
-      Psi[mirrorRow(i)][j] = -p;
-      lastPsi[k] = p;
-    }
-  }
+  lockstep<G>([&](int k, int j) {
+    const int i = r - k;
+    double w = vorticityAt(i, j, lastOmega[k], k == 0 ? eastOmega0[j] : lastOmega[k - 1]);
+    Omega[i][j] = w;
+    Omega[mirrorRow(i)][j] = -w;
+    out[k * kPad + j] = w;
+    lastOmega[k] = w;
+    double p = streamFunctionAt(i, j, lastPsi[k], k == 0 ? eastPsi0[j] : lastPsi[k - 1], w);
+    Psi[i][j] = p;
+    Psi[mirrorRow(i)][j] = -p;
+    lastPsi[k] = p;
+  });
 }
 
 template <template <int> class Run, class... Args>
