@@ -25,7 +25,7 @@ const char* const kFieldFiles[3] = {"T.f64", "Omega.f64", "Psi.f64"};
 
 RunResult runTrace(const ScratchDir& dir, const std::string& args, int threads) {
   std::filesystem::create_directories(dir.path / "out");
-  return runIn(dir.path, "OMP_NUM_THREADS=" + std::to_string(threads) + " '" PLUME_TRACE_BINARY "' " + args);
+  return runIn(dir.path, "OMP_NUM_THREADS=" + std::to_string(threads) + " timeout 120 '" PLUME_TRACE_BINARY "' " + args);
 }
 
 // A field read back from its .f64 file (little-endian doubles, row-major).
