@@ -226,65 +226,33 @@ inline double splitReciprocal(double x, double y, double zh, double zl, Range ra
 
 // ------------------------------------------------------------ the divisions
 
-#if defined(__AVX512F__)
-inline __m512d divByH(__m512d x) {
+// One set for every type the forms above exist for (__m512d, __m256d, and
+// double when FMA is available).
+template <class V>
+inline V divByH(V x) {
   using namespace exact_division;
   return correction(x, h, kRecipH, kRangeH);
 }
-inline __m512d divByTwoH(__m512d x) {
+template <class V>
+inline V divByTwoH(V x) {
   using namespace exact_division;
   return correction(x, twoH, kRecipTwoH, kRangeTwoH);
 }
-inline __m512d divByHH(__m512d x) {
+template <class V>
+inline V divByHH(V x) {
   using namespace exact_division;
   return splitReciprocal(x, hh, kRecipHHHigh, kRecipHHLow, kRangeHH);
 }
-inline __m512d divByFourOverHH(__m512d x) {
+template <class V>
+inline V divByFourOverHH(V x) {
   using namespace exact_division;
   return splitReciprocal(x, fourOverHH, kRecipFourOverHHHigh, kRecipFourOverHHLow,
                          kRangeFourOverHH);
 }
-#endif
 
-#if defined(__AVX2__) && defined(__FMA__)
-inline __m256d divByH(__m256d x) {
-  using namespace exact_division;
-  return correction(x, h, kRecipH, kRangeH);
-}
-inline __m256d divByTwoH(__m256d x) {
-  using namespace exact_division;
-  return correction(x, twoH, kRecipTwoH, kRangeTwoH);
-}
-inline __m256d divByHH(__m256d x) {
-  using namespace exact_division;
-  return splitReciprocal(x, hh, kRecipHHHigh, kRecipHHLow, kRangeHH);
-}
-inline __m256d divByFourOverHH(__m256d x) {
-  using namespace exact_division;
-  return splitReciprocal(x, fourOverHH, kRecipFourOverHHHigh, kRecipFourOverHHLow,
-                         kRangeFourOverHH);
-}
-#endif
-
-#if defined(__FMA__)
-inline double divByH(double x) {
-  using namespace exact_division;
-  return correction(x, h, kRecipH, kRangeH);
-}
-inline double divByTwoH(double x) {
-  using namespace exact_division;
-  return correction(x, twoH, kRecipTwoH, kRangeTwoH);
-}
-inline double divByHH(double x) {
-  using namespace exact_division;
-  return splitReciprocal(x, hh, kRecipHHHigh, kRecipHHLow, kRangeHH);
-}
-inline double divByFourOverHH(double x) {
-  using namespace exact_division;
-  return splitReciprocal(x, fourOverHH, kRecipFourOverHHHigh, kRecipFourOverHHLow,
-                         kRangeFourOverHH);
-}
-#else
+#if !defined(__FMA__)
+// Without FMA the scalar quotient is the division itself (preferred over the
+// templates for double).
 inline double divByH(double x) { return x / h; }
 inline double divByTwoH(double x) { return x / twoH; }
 inline double divByHH(double x) { return x / hh; }
