@@ -7,8 +7,10 @@
 //    see the same weights at a node. They are computed once per iteration,
 //    vectorised along the row (no node depends on another), with the same
 //    operations in the same order; aP is ((aW + aS) + aE) + aN as the literal
-//    aP adds them. Division by h and h*h uses the exact division of
-//    exact_division.h, which returns the correctly rounded quotient.
+//    aP adds them. Division by h, 2h, h*h and 4/(h*h) uses the exact
+//    division of exact_division.h, which returns the correctly rounded
+//    quotient. Where aP is 4/(h*h) bit for bit (no flow to speak of), S / aP
+//    is that exact division too: the same divisor, the same quotient.
 //  * Wavefront. In a band, node (i, j) depends only on (i, j-1) and on row
 //    i+1 at column j, both updated before it. A group of G rows r, r-1, ...
 //    is run in lockstep along a skewed diagonal: at step c row r-k updates
@@ -23,10 +25,12 @@
 //    pass, and its last row reads the previous band's first row as stored in
 //    this pass. Both hold at any thread count: the first row reads a copy of
 //    the neighbour's edge row taken before the pass, and the last row waits
-//    until the previous band has stored its first rows (it does them first,
-//    so the wait is practically never taken). No barrier joins the bands.
+//    until the previous band has stored (the columns it needs of) its first
+//    row, which that band does first, so the wait is practically never
+//    taken. No barrier joins the bands.
 //  * Sums. The vorticity band sums add 2*w*w in the band's visiting order,
-//    row after row, from the stored values.
+//    row after row, from the stored values (the AVX-512 wavefront adds them
+//    a slice per block, still in that order).
 #pragma once
 
 #include <immintrin.h>

@@ -31,10 +31,7 @@ namespace {
 constexpr int kBlocks = (kLast + 7 + 7) / 8;  // blocks of eight steps per group
 static_assert(kBlocks * 8 == kSteps);
 constexpr int kLag = 2;                       // blocks between consecutive groups
-#ifndef PLUME_WINDOW
-#define PLUME_WINDOW 3
-#endif
-constexpr int kWindow = PLUME_WINDOW;  // groups in flight at once
+constexpr int kWindow = 3;                    // groups in flight at once
 // Nodes of the band sum added per block: enough to keep up with the wavefront.
 constexpr int kSumPerBlock = 8 * kLast / kBlocks + 1;
 
