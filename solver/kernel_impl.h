@@ -230,20 +230,14 @@ struct VorticityGroup {
 
 // Axis row: columns srcJ+1 .. 919, then srcJ-1 .. 1; rows 599 and 601 hold
 // their values from before the pass; no mirror.
-void temperatureAxisRow() {
+void temperatureAxisNode(int j) {
   const int i = srcI;
-  for (int j = srcJ + 1; j <= kLast; ++j) {
-    double s = ((weightS[i][j] * T[i][j - 1] + weightW[i][j] * T[i - 1][j]) +
-                weightE[i][j] * T[i + 1][j]) +
-               weightN[i][j] * T[i][j + 1];
-    T[i][j] = divideByCentre(s, centreWeight(i, j)) + relaxWeight * T[i][j];
-  }
-  for (int j = srcJ - 1; j >= 1; --j) {
-    double s = ((weightS[i][j] * T[i][j - 1] + weightW[i][j] * T[i - 1][j]) +
-                weightE[i][j] * T[i + 1][j]) +
-               weightN[i][j] * T[i][j + 1];
-    T[i][j] = divideByCentre(s, centreWeight(i, j)) + relaxWeight * T[i][j];
-  }
+  T[i][j] = temperatureAt(i, j, T[i][j - 1], T[i + 1][j]);
+}
+
+void temperatureAxisRow() {
+  for (int j = srcJ + 1; j <= kLast; ++j) temperatureAxisNode(j);
+  for (int j = srcJ - 1; j >= 1; --j) temperatureAxisNode(j);
 }
 
 void vorticityAxisNode(int j, double& sum) {

@@ -30,8 +30,9 @@ alignas(64) extern double edgeT[3][kPad];
 alignas(64) extern double edgeOmega[3][kPad];
 alignas(64) extern double edgePsi[3][kPad];
 
-// Per band: the number of the latest pass whose first row the band has
-// stored. The next band's last row waits until it matches the current pass.
+// Per band: how far it has stored its first row, as pass number * 1024 + the
+// last column stored. The next band's last row waits until this reaches the
+// columns it reads in the current pass.
 extern unsigned long firstRowDone[4];
 extern unsigned long passNumber;
 
