@@ -71,11 +71,30 @@ inline Vec weightMinus(Vec e, Vec pr) {
   return divByHH(vsub(damping(e, pr), conv));
 }
 
+// Where the flow is weak every weight is RN(1/(h*h)): the damping 1/(1 + t)
+// and damping -+ conv both round to 1. With m the largest |Psi| a node's four
+// faces read, |e| <= 1200*m*(1 + 2^-50) (three additions, the quarter and the
+// division by h, each rounded), so m*Pr <= 2^-56 gives t = ((|e|*Pr)*0.5)*h
+// <= 2^-57 and |conv| = |h*(Pr*(0.5*(e +- |e|)))| <= 2^-55, both below half
+// an ulp of 1; conv is never negative in the plus weights and never
+// positive in the minus ones. m <= 2^1000 keeps e finite, also for Pr = 0.
+constexpr double kStillWeight = 1.0 / hh;
+static_assert(((kStillWeight + kStillWeight) + kStillWeight) + kStillWeight == fourOverHH);
+
+// Largest |Psi| around a node that leaves its weights at kStillWeight.
+inline double stillLimit() {
+  constexpr double cap = 0x1p1000;
+  if (!(Pr > 0)) return cap;
+  const double m = 0x1p-56 / Pr;  // rounding adds under 2^-52 relative
+  return m < cap ? m : cap;
+}
+
 // Weights of row i, columns 1..919, into the rows w, s, e, n (indexed by
 // column). The last vector runs past column 919 into the padding; those
-// lanes are never used.
-void computeWeightsInto(int i, double* w, double* s, double* e, double* n) {
-  const Vec pr = vset(Pr);
+// lanes are never used. If `still` is given, still[v] tells whether vector v
+// (columns 1 + v*kWidth ...) has the still-flow weights throughout.
+void computeWeightsInto(int i, double* w, double* s, double* e, double* n, bool* still = nullptr) {
+  const Vec pr = vset(Pr), limit = vset(stillLimit()), stillWeight = vset(kStillWeight);
   const double* below = Psi[i - 1];
   const double* row = Psi[i];
   const double* above = Psi[i + 1];
@@ -83,6 +102,15 @@ void computeWeightsInto(int i, double* w, double* s, double* e, double* n) {
     Vec bm = vload(below + j - 1), b0 = vload(below + j), bp = vload(below + j + 1);
     Vec rm = vload(row + j - 1), rp = vload(row + j + 1);
     Vec am = vload(above + j - 1), a0 = vload(above + j), ap = vload(above + j + 1);
+    const bool calm = allAtMost(limit, bm, b0, bp, rm, rp, am, a0, ap);
+    if (still) still[(j - 1) / kWidth] = calm;
+    if (calm) {
+      vstore(w + j, stillWeight);
+      vstore(s + j, stillWeight);
+      vstore(e + j, stillWeight);
+      vstore(n + j, stillWeight);
+      continue;
+    }
     vstore(w + j, weightPlus(faceVelocity(bp, bm, rp, rm), pr));
     vstore(s + j, weightPlus(faceVelocity(bm, am, b0, a0), pr));
     vstore(e + j, weightMinus(faceVelocity(ap, am, rp, rm), pr));

@@ -8,6 +8,7 @@ alignas(64) double weightE[NX / 2 + 1][kPad];
 alignas(64) double weightN[NX / 2 + 1][kPad];
 
 alignas(64) double diagonalWeights[4][kMaxGroups][kSteps][4][8];
+bool stillBlock[4][kMaxGroups][kStepBlocks];
 
 alignas(64) double edgeT[3][kPad];
 alignas(64) double edgeOmega[3][kPad];

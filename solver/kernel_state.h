@@ -24,6 +24,11 @@ inline constexpr int kMaxGroups = 19;  // groups of eight rows in a band
 inline constexpr int kSteps = 928;     // steps of a group, padded to blocks of eight
 alignas(64) extern double diagonalWeights[4][kMaxGroups][kSteps][4][8];
 
+// Per band, group and block of eight steps: every weight of the block is the
+// still-flow weight 1/(h*h). Such blocks are left out of diagonalWeights.
+inline constexpr int kStepBlocks = kSteps / 8;
+extern bool stillBlock[4][kMaxGroups][kStepBlocks];
+
 // Rows 151, 301 and 451 of a field as they were before a sweep: the first
 // row of bands 1-3 reads the next band's last row from here.
 alignas(64) extern double edgeT[3][kPad];

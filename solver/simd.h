@@ -23,6 +23,11 @@ inline Vec vsub(Vec a, Vec b) { return _mm512_sub_pd(a, b); }
 inline Vec vmul(Vec a, Vec b) { return _mm512_mul_pd(a, b); }
 inline Vec vdiv(Vec a, Vec b) { return _mm512_div_pd(a, b); }
 inline Vec vabs(Vec a) { return _mm512_abs_pd(a); }
+// True if |v| <= limit in every lane of every v (false for NaN).
+template <class... V>
+inline bool allAtMost(Vec limit, V... v) {
+  return (_mm512_cmp_pd_mask(vabs(v), limit, _CMP_LE_OQ) & ...) == 0xFF;
+}
 #elif defined(__AVX2__)
 using Vec = __m256d;
 constexpr int kWidth = 4;
@@ -34,6 +39,12 @@ inline Vec vsub(Vec a, Vec b) { return _mm256_sub_pd(a, b); }
 inline Vec vmul(Vec a, Vec b) { return _mm256_mul_pd(a, b); }
 inline Vec vdiv(Vec a, Vec b) { return _mm256_div_pd(a, b); }
 inline Vec vabs(Vec a) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), a); }
+template <class... V>
+inline bool allAtMost(Vec limit, V... v) {
+  __m256d all = _mm256_cmp_pd(limit, limit, _CMP_EQ_OQ);
+  ((all = _mm256_and_pd(all, _mm256_cmp_pd(vabs(v), limit, _CMP_LE_OQ))), ...);
+  return _mm256_movemask_pd(all) == 0xF;
+}
 #else
 using Vec = double;
 constexpr int kWidth = 1;
@@ -45,6 +56,10 @@ inline Vec vsub(Vec a, Vec b) { return a - b; }
 inline Vec vmul(Vec a, Vec b) { return a * b; }
 inline Vec vdiv(Vec a, Vec b) { return a / b; }
 inline Vec vabs(Vec a) { return __builtin_fabs(a); }
+template <class... V>
+inline bool allAtMost(Vec limit, V... v) {
+  return ((vabs(v) <= limit) && ...);
+}
 #endif
 
 }  // namespace

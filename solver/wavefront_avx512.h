@@ -29,7 +29,7 @@ namespace plume {
 namespace {
 
 constexpr int kBlocks = (kLast + 7 + 7) / 8;  // blocks of eight steps per group
-static_assert(kBlocks * 8 == kSteps);
+static_assert(kBlocks == kStepBlocks);
 constexpr int kLag = 2;                       // blocks between consecutive groups
 constexpr int kWindow = 3;                    // groups in flight at once
 // Nodes of the band sum added per block: enough to keep up with the wavefront.
@@ -202,6 +202,20 @@ inline Weights weightsOf(int band, int q, int c0) {
   return {diagonalWeights[band][q] + (c0 - 1)};
 }
 
+// A block where all weights are the still-flow weight: nothing to load.
+struct StillWeights {
+  __m512d get(int, int) const { return _mm512_set1_pd(kStillWeight); }
+};
+
+// Runs body(weights) with the weights of a group's block.
+template <class Body>
+inline void withWeights(int band, int q, int c0, Body body) {
+  if (stillBlock[band][q][(c0 - 1) / 8])
+    body(StillWeights{});
+  else
+    body(weightsOf(band, q, c0));
+}
+
 // A group's weights row by row: weight x of row r-k at groupWeights[x][k].
 alignas(64) thread_local double groupWeights[4][8][kPad];
 
@@ -217,13 +231,15 @@ void diagonaliseWeights(int band, int q, int c0) {
   }
 }
 
-inline __m512d centreWeights(const Weights& wt, int s) {
+template <class W>
+inline __m512d centreWeights(const W& wt, int s) {
   return _mm512_add_pd(_mm512_add_pd(_mm512_add_pd(wt.get(s, 0), wt.get(s, 1)), wt.get(s, 2)),
                        wt.get(s, 3));
 }
 
 // Weighted sum ((aS*south + aW*west) + aE*east) + aN*north.
-inline __m512d neighbourSum(const Weights& wt, int s, __m512d south, __m512d west, __m512d east,
+template <class W>
+inline __m512d neighbourSum(const W& wt, int s, __m512d south, __m512d west, __m512d east,
                             __m512d north) {
   __m512d sum = _mm512_add_pd(_mm512_mul_pd(wt.get(s, 1), south), _mm512_mul_pd(wt.get(s, 0), west));
   sum = _mm512_add_pd(sum, _mm512_mul_pd(wt.get(s, 2), east));
@@ -240,6 +256,12 @@ inline __m512d divideByCentre(__m512d s, __m512d ap) {
   if (constant == 0xFF) return q;
   return _mm512_mask_div_pd(q, static_cast<__mmask8>(~constant), s, ap);
 }
+
+// sum / ap at step s; ap is 4/(h*h) bit for bit in a still block.
+inline __m512d divideByCentre(const Weights& wt, int s, __m512d sum) {
+  return divideByCentre(sum, centreWeights(wt, s));
+}
+inline __m512d divideByCentre(const StillWeights&, int, __m512d sum) { return divByFourOverHH(sum); }
 
 inline __m512d relaxed(__m512d g, __m512d old) {
   return _mm512_add_pd(g, _mm512_mul_pd(_mm512_set1_pd(relaxWeight), old));
@@ -285,10 +307,20 @@ void temperatureRowsSimd(int band) {
   auto prepare = [band](int q0, int q1) {
     for (int q = q0; q < q1; ++q) {
       const Group g = groupOf(band, q);
-      for (int k = 0; k < g.rows; ++k)
+      // Lane k of block b reads vectors b-1 and b of its row (columns below
+      // 1 and above 919 are idle lanes); the vector past the row end is still.
+      bool rowStill[8][kBlocks];
+      for (int k = 0; k < g.rows; ++k) {
         computeWeightsInto(g.r - k, groupWeights[0][k], groupWeights[1][k], groupWeights[2][k],
-                           groupWeights[3][k]);
+                           groupWeights[3][k], rowStill[k]);
+        rowStill[k][kBlocks - 1] = true;
+      }
       for (int b = 0; b < kBlocks; ++b) {
+        bool still = true;
+        for (int k = 0; k < g.rows; ++k)
+          still = still && rowStill[k][b] && (k == 0 || b == 0 || rowStill[k][b - 1]);
+        stillBlock[band][q][b] = still;
+        if (still) continue;
         if (b >= 1 && b < kBlocks - 2 && g.rows == 8)
           diagonaliseWeights<true>(band, q, 1 + 8 * b);
         else
@@ -302,20 +334,21 @@ void temperatureRowsSimd(int band) {
     const double* topRow = q == 0 ? eastOfTop(band, edgeT, T) : T[g.r + 1];
     Inputs in;
     loadInputs<Full>(T, topRow, g, c0, in);
-    const Weights wt = weightsOf(band, q, c0);
     Carry& cr = carry[q];
-    __m512d out[8];
-    for (int s = 0; s < 8; ++s) {
-      const __mmask8 active = Full ? 0xFF : g.lanes & activeLanes(c0 + s);
-      __m512d west = westOf(in.north[s], in.extra, s);
-      __m512d east = eastOf(cr.prev, in.top, s);
-      __m512d sum = neighbourSum(wt, s, cr.prev, west, east, in.north[s]);
-      __m512d v = relaxed(divideByCentre(sum, centreWeights(wt, s)), cr.old);
-      cr.prev = _mm512_mask_mov_pd(cr.prev, active, v);
-      cr.old = in.north[s];
-      out[s] = v;
-    }
-    storeSkewed<Full>(&T[0][0], g.r, c0, g.lanes, out);
+    withWeights(band, q, c0, [&](const auto& wt) {
+      __m512d out[8];
+      for (int s = 0; s < 8; ++s) {
+        const __mmask8 active = Full ? 0xFF : g.lanes & activeLanes(c0 + s);
+        __m512d west = westOf(in.north[s], in.extra, s);
+        __m512d east = eastOf(cr.prev, in.top, s);
+        __m512d sum = neighbourSum(wt, s, cr.prev, west, east, in.north[s]);
+        __m512d v = relaxed(divideByCentre(wt, s, sum), cr.old);
+        cr.prev = _mm512_mask_mov_pd(cr.prev, active, v);
+        cr.old = in.north[s];
+        out[s] = v;
+      }
+      storeSkewed<Full>(&T[0][0], g.r, c0, g.lanes, out);
+    });
   }, [band](int q0, int q1) {
     const Group last = groupOf(band, q1 - 1);
     mirrorRows(T, groupOf(band, q0).r, last.r - last.rows + 1, false);
@@ -385,20 +418,20 @@ void vorticityRowsSimd(int band, double& sum) {
     const Group g = groupOf(band, q);
     const bool first = q == 0;
     Inputs om, ps;
-    const Weights wt = weightsOf(band, q, c0);
     loadInputs<Full>(Omega, first ? eastOfTop(band, edgeOmega, Omega) : Omega[g.r + 1], g, c0, om);
     loadInputs<Full>(Psi, first ? eastOfTop(band, edgePsi, Psi) : Psi[g.r + 1], g, c0, ps);
     __m512d source[8];
     loadSkewed<Full>(windowBuoyancy[8 * (q - window)], -kPad, 0, c0, g.lanes, 1, kLast, source);
     Carry& co = omegaCarry[q];
     Carry& cp = psiCarry[q];
+    withWeights(band, q, c0, [&](const auto& wt) {
     __m512d outOmega[8], outPsi[8];
     for (int s = 0; s < 8; ++s) {
       const __mmask8 active = Full ? 0xFF : g.lanes & activeLanes(c0 + s);
       __m512d west = westOf(om.north[s], om.extra, s);
       __m512d east = eastOf(co.prev, om.top, s);
       __m512d total = _mm512_add_pd(neighbourSum(wt, s, co.prev, west, east, om.north[s]), source[s]);
-      __m512d w = relaxed(divideByCentre(total, centreWeights(wt, s)), co.old);
+      __m512d w = relaxed(divideByCentre(wt, s, total), co.old);
       if (!Full) w = _mm512_maskz_mov_pd(active, w);  // idle lanes: 0, on the fast division path
       co.prev = _mm512_mask_mov_pd(co.prev, active, w);
       co.old = om.north[s];
@@ -413,6 +446,7 @@ void vorticityRowsSimd(int band, double& sum) {
     }
     storeSkewed<Full>(&Omega[0][0], g.r, c0, g.lanes, outOmega);
     storeSkewed<Full>(&Psi[0][0], g.r, c0, g.lanes, outPsi);
+    });
     bandSum.advance(kSumPerBlock);
   }, [band, &bandSum](int q0, int q1) {
     const Group last = groupOf(band, q1 - 1);
