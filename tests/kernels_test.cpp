@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <cstdint>
 #include <string>
 #include <thread>
 #include <vector>
@@ -180,5 +182,70 @@ TEST(Kernels, TinyAndSubnormalValues) {
     ThreadCount team(2);
     std::vector<double> sums = iterate(k.step, 3);
     expectSame(ref, sums, std::string("tiny values ") + k.name);
+  }
+}
+
+namespace {
+
+// Stream function whose size straddles `limit`, the largest |Psi| at which
+// the weights stay 1/(h*h): per 8 x 8 tile one scale between limit/64 and
+// 64*limit, so still and moving blocks mix; random signs; a few nodes exactly
+// at the limit and one ulp above it. `shift` scales all of it by 2^shift.
+void fillAroundLimit(double limit, int shift) {
+  std::uint64_t x = 0x9E3779B97F4A7C15ull;
+  auto next = [&x] {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    return x;
+  };
+  for (int i = 1; i < NX; ++i)
+    for (int j = 1; j < NY; ++j) {
+      const int tile = (i / 8) * 131 + (j / 8);
+      const double scale =
+          std::ldexp(limit, static_cast<int>((tile * 2654435761u >> 7) % 13) - 6 + shift);
+      double v = scale * static_cast<double>(next() >> 11) * 0x1p-53;
+      if (next() % 97 == 0) v = limit;
+      if (next() % 97 == 0) v = std::nextafter(limit, 1e300);
+      Psi[i][j] = std::ldexp(next() & 1 ? -v : v, shift);
+    }
+}
+
+}  // namespace
+
+// The weight pass skips the weights where |Psi| around a node is small enough
+// to leave them 1/(h*h); around that bound the kernels must still agree.
+TEST(Kernels, StreamFunctionAroundTheStillFlowLimit) {
+  struct Case {
+    const char* parameters;
+    double limit;  // 2^-56 / Pr, at most 2^1000
+    int shift;     // where Psi lies against it
+  };
+  // With Pr = 0 every weight is 1/(h*h) below the overflow cap; values near
+  // the cap itself would overflow the fields within the two iterations
+  // (the wall vorticity multiplies Psi by 2/(h*h) each time).
+  const Case cases[] = {{"1e5 0.71 0 0 0 0", 0x1p-56 / 0.71, 0},
+                        {"1e5 7 0 0 0 0", 0x1p-56 / 7, 0},
+                        {"1e5 1e-300 0 0 0 0", 0x1p-56 / 1e-300, 0},
+                        {"1e5 0 0 0 0 0", 0x1p1000, -100}};
+  for (const Case& c : cases) {
+    start(c.parameters);
+    fillAroundLimit(c.limit, c.shift);
+    fillRandom(T, 4, -1.0, 1.0);
+    fillRandom(Omega, 5, -1e-3, 1e-3);
+    const StateCopy initial = saveState();
+    Reference ref;
+    {
+      ThreadCount one(1);
+      ref.sums = iterate(literal::iterationStep, 2);
+      ref.fields = saveState();
+    }
+    for (const Kernel& k : kernels()) {
+      if (!k.available) continue;
+      restoreState(initial);
+      ThreadCount team(2);
+      std::vector<double> sums = iterate(k.step, 2);
+      expectSame(ref, sums, std::string(c.parameters) + " around the limit, " + k.name);
+    }
   }
 }
