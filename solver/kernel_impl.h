@@ -92,7 +92,8 @@ inline double stillLimit() {
 // Weights of row i, columns 1..919, into the rows w, s, e, n (indexed by
 // column). The last vector runs past column 919 into the padding; those
 // lanes are never used. If `still` is given, still[v] tells whether vector v
-// (columns 1 + v*kWidth ...) has the still-flow weights throughout.
+// (columns 1 + v*kWidth ...) has the still-flow weights throughout, and such
+// vectors are not stored (the caller fills in the ones it reads).
 void computeWeightsInto(int i, double* w, double* s, double* e, double* n, bool* still = nullptr) {
   const Vec pr = vset(Pr), limit = vset(stillLimit()), stillWeight = vset(kStillWeight);
   const double* below = Psi[i - 1];
@@ -103,8 +104,10 @@ void computeWeightsInto(int i, double* w, double* s, double* e, double* n, bool*
     Vec rm = vload(row + j - 1), rp = vload(row + j + 1);
     Vec am = vload(above + j - 1), a0 = vload(above + j), ap = vload(above + j + 1);
     const bool calm = allAtMost(limit, bm, b0, bp, rm, rp, am, a0, ap);
-    if (still) still[(j - 1) / kWidth] = calm;
-    if (calm) {
+    if (still) {
+      still[(j - 1) / kWidth] = calm;
+      if (calm) continue;
+    } else if (calm) {
       vstore(w + j, stillWeight);
       vstore(s + j, stillWeight);
       vstore(e + j, stillWeight);

@@ -219,6 +219,12 @@ inline void withWeights(int band, int q, int c0, Body body) {
 // A group's weights row by row: weight x of row r-k at groupWeights[x][k].
 alignas(64) thread_local double groupWeights[4][8][kPad];
 
+// Puts the still-flow weight into vector v (columns 1 + 8v ...) of the
+// scratch row k, which the weight pass left out.
+inline void fillStill(int k, int v) {
+  for (int x = 0; x < 4; ++x) _mm512_storeu_pd(&groupWeights[x][k][1 + 8 * v], _mm512_set1_pd(kStillWeight));
+}
+
 // Lays a block of a group's weights (in groupWeights) out along its diagonals.
 // (Row k of the scratch is reached as row 0 - k with stride -kPad.)
 template <bool Full>
@@ -308,7 +314,8 @@ void temperatureRowsSimd(int band) {
     for (int q = q0; q < q1; ++q) {
       const Group g = groupOf(band, q);
       // Lane k of block b reads vectors b-1 and b of its row (columns below
-      // 1 and above 919 are idle lanes); the vector past the row end is still.
+      // 1 and above 919 are idle lanes); the last block's vector b lies past
+      // the row end and counts as still.
       bool rowStill[8][kBlocks];
       for (int k = 0; k < g.rows; ++k) {
         computeWeightsInto(g.r - k, groupWeights[0][k], groupWeights[1][k], groupWeights[2][k],
@@ -321,6 +328,9 @@ void temperatureRowsSimd(int band) {
           still = still && rowStill[k][b] && (k == 0 || b == 0 || rowStill[k][b - 1]);
         stillBlock[band][q][b] = still;
         if (still) continue;
+        for (int k = 0; k < g.rows; ++k)
+          for (int v = b > 0 ? b - 1 : 0; v <= b && v < kBlocks - 1; ++v)
+            if (rowStill[k][v]) fillStill(k, v);
         if (b >= 1 && b < kBlocks - 2 && g.rows == 8)
           diagonaliseWeights<true>(band, q, 1 + 8 * b);
         else
