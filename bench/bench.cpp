@@ -82,6 +82,7 @@ int main(int argc, char** argv) {
   int threads = omp_get_max_threads();
   std::fprintf(stderr, "production kernels: %s\n", isaName(selectedIsa()));
   double production = msPerIteration(n, iterationStep);
+  fillMirrorHalf();
   double productionSum = omegaSqSum;
   Snapshot afterProduction;
   afterProduction.take();

@@ -33,7 +33,16 @@ void printIterationMessage(std::string_view text, int k) {
 
 }  // namespace
 
-RunOutcome runIterations() { return runIterationsWith(kSchedule, iterationStep, writeResults); }
+namespace {
+
+void saveResults() {
+  fillMirrorHalf();
+  writeResults();
+}
+
+}  // namespace
+
+RunOutcome runIterations() { return runIterationsWith(kSchedule, iterationStep, saveResults); }
 
 RunOutcome runIterationsWith(const LoopSchedule& schedule, void (*step)(), void (*save)()) {
   double prevOmegaSqSum = 0.0;

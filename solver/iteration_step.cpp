@@ -2,6 +2,7 @@
 
 #include "solver/cpu_features.h"
 #include "solver/kernels.h"
+#include "state/grid.h"
 
 namespace plume {
 
@@ -22,6 +23,15 @@ Step chooseStep() {
 void iterationStep() {
   static const Step step = chooseStep();
   step();
+}
+
+void fillMirrorHalf() {
+  for (int i = 1; i < axisI; ++i)
+    for (int j = 1; j < NY; ++j) {
+      T[mirrorRow(i)][j] = T[i][j];
+      Omega[mirrorRow(i)][j] = -Omega[i][j];
+      Psi[mirrorRow(i)][j] = -Psi[i][j];
+    }
 }
 
 }  // namespace plume

@@ -28,6 +28,10 @@
 //    until the previous band has stored (the columns it needs of) its first
 //    row, which that band does first, so the wait is practically never
 //    taken. No barrier joins the bands.
+//  * Mirror half. The sweeps read no mirror row but row 601, whose nodes
+//    the axis row reads (T also in the buoyancy of the vorticity pass); it is
+//    copied from row 599 after each pass, the others only by fillMirrorHalf
+//    before the fields are read whole.
 //  * Sums. The vorticity band sums add 2*w*w in the band's visiting order,
 //    row after row, from the stored values (the AVX-512 wavefront adds them
 //    a slice per block, still in that order).
@@ -202,7 +206,6 @@ void temperatureGroup(int r, const double* east0) {
     const int i = r - k;
     double v = temperatureAt(i, j, last[k], k == 0 ? east0[j] : last[k - 1]);
     T[i][j] = v;
-    T[mirrorRow(i)][j] = v;
     last[k] = v;
   });
 }
@@ -221,12 +224,10 @@ void vorticityGroup(int r, const double* eastOmega0, const double* eastPsi0, dou
     const int i = r - k;
     double w = vorticityAt(i, j, lastOmega[k], k == 0 ? eastOmega0[j] : lastOmega[k - 1]);
     Omega[i][j] = w;
-    Omega[mirrorRow(i)][j] = -w;
     out[k * kPad + j] = w;
     lastOmega[k] = w;
     double p = streamFunctionAt(i, j, lastPsi[k], k == 0 ? eastPsi0[j] : lastPsi[k - 1], w);
     Psi[i][j] = p;
-    Psi[mirrorRow(i)][j] = -p;
     lastPsi[k] = p;
   });
 }
@@ -356,6 +357,14 @@ void copyEdgeRows(const Field& f, double (&edge)[3][kPad]) {
     for (int j = 0; j <= NY; ++j) edge[b][j] = f[kBandTop[b] + 1][j];
 }
 
+// Row 601 mirrors row 599 (T as is, Omega and Psi negated): the axis row of
+// the next pass reads it. The rest of the mirror half is left to
+// fillMirrorHalf, since no sweep reads it.
+void mirrorAxisNeighbour(Field& f, bool negate) {
+  const int i = kBandTop[3];
+  for (int j = 1; j <= kLast; ++j) f[mirrorRow(i)][j] = negate ? -f[i][j] : f[i][j];
+}
+
 void iterationStepImpl() {
   double bandSqSum[4] = {0.0, 0.0, 0.0, 0.0};
 
@@ -368,6 +377,7 @@ void iterationStepImpl() {
       temperatureBand(band);
     }
   }
+  mirrorAxisNeighbour(T, false);
 
   copyEdgeRows(Omega, edgeOmega);
   copyEdgeRows(Psi, edgePsi);
@@ -380,6 +390,8 @@ void iterationStepImpl() {
     }
   }
   omegaSqSum = ((bandSqSum[0] + bandSqSum[1]) + bandSqSum[2]) + bandSqSum[3];
+  mirrorAxisNeighbour(Omega, true);
+  mirrorAxisNeighbour(Psi, true);
 }
 
 }  // namespace

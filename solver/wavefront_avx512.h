@@ -92,8 +92,7 @@ inline void loadSkewed(const double* f, long stride, int r, int start, __mmask8 
 }
 
 // Stores step vectors v[s] (lane k = node (r-k, c0+s-k)) into rows r-k;
-// columns 1..919 and lanes in `rows` only. The mirror rows are written later,
-// a whole row at a time (mirrorRows).
+// columns 1..919 and lanes in `rows` only.
 template <bool Full>
 inline void storeSkewed(double* f, int r, int c0, __mmask8 rows, __m512d v[8]) {
   transpose8(v);
@@ -102,25 +101,6 @@ inline void storeSkewed(double* f, int r, int c0, __mmask8 rows, __m512d v[8]) {
     const int col = c0 - k;
     const __mmask8 m = Full ? 0xFF : columnMask(col, 1, kLast);
     _mm512_mask_storeu_pd(f + (r - k) * long(kCols) + col, m, v[k]);
-  }
-}
-
-// Copies columns 1..919 of rows top..bottom (this pass's values) into their
-// mirror rows, negated if `negate`. The mirror rows are not read again in
-// this pass, so they are written with streaming stores that bypass the
-// caches, a cache line at a time.
-inline void mirrorRows(Field& f, int top, int bottom, bool negate) {
-  const __m512d sign = _mm512_set1_pd(negate ? -0.0 : 0.0);
-  for (int i = top; i >= bottom; --i) {
-    const double* src = f[i];
-    double* dst = f[mirrorRow(i)];
-    int j = 1;
-    const int head = static_cast<int>((64 - reinterpret_cast<std::uintptr_t>(dst + j) % 64) % 64 / 8);
-    _mm512_mask_storeu_pd(dst + j, static_cast<__mmask8>((1u << head) - 1),
-                          _mm512_xor_pd(_mm512_loadu_pd(src + j), sign));
-    for (j += head; j + 8 <= kLast + 1; j += 8)
-      _mm512_stream_pd(dst + j, _mm512_xor_pd(_mm512_loadu_pd(src + j), sign));
-    _mm512_mask_storeu_pd(dst + j, columnMask(j, 1, kLast), _mm512_xor_pd(_mm512_loadu_pd(src + j), sign));
   }
 }
 
@@ -301,7 +281,6 @@ void pipeline(int band, Prepare prepare, Block block, Finish finish) {
     }
     finish(q0, q1);
   }
-  _mm_sfence();  // streaming stores visible before the band is reported done
 }
 
 // ------------------------------------------------------------ temperature
@@ -359,10 +338,7 @@ void temperatureRowsSimd(int band) {
       }
       storeSkewed<Full>(&T[0][0], g.r, c0, g.lanes, out);
     });
-  }, [band](int q0, int q1) {
-    const Group last = groupOf(band, q1 - 1);
-    mirrorRows(T, groupOf(band, q0).r, last.r - last.rows + 1, false);
-  });
+  }, [](int, int) {});
 }
 
 // ------------------------------------------- vorticity and stream function
@@ -458,10 +434,8 @@ void vorticityRowsSimd(int band, double& sum) {
     storeSkewed<Full>(&Psi[0][0], g.r, c0, g.lanes, outPsi);
     });
     bandSum.advance(kSumPerBlock);
-  }, [band, &bandSum](int q0, int q1) {
+  }, [band, &bandSum](int, int q1) {
     const Group last = groupOf(band, q1 - 1);
-    mirrorRows(Omega, groupOf(band, q0).r, last.r - last.rows + 1, true);
-    mirrorRows(Psi, groupOf(band, q0).r, last.r - last.rows + 1, true);
     bandSum.bottom = last.r - last.rows + 1;
   });
   bandSum.advance(kRows * kCols);

@@ -58,6 +58,7 @@ TEST(IterationStep, ProductionStepEqualsTheLiteralSweepsInOrderWithOneThread) {
   StateCopy start = saveState();
 
   iterationStep();
+  fillMirrorHalf();
   StateCopy production = saveState();
 
   restoreState(start);
@@ -101,6 +102,7 @@ TEST(IterationStep, MeasureIsTheSumOfSquaredVorticity) {
   // sweep after them does not change the measure.
   stateAfter(1e5, 0.71, 2);
   iterationStep();
+  fillMirrorHalf();
   double expected = 0.0;
   for (int i = 1; i < NX; ++i)
     for (int j = 1; j < NY; ++j) expected += Omega[i][j] * Omega[i][j];

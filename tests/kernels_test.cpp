@@ -14,6 +14,7 @@
 
 #include "run/wall_vorticity.h"
 #include "solver/cpu_features.h"
+#include "solver/iteration_step.h"
 #include "solver/kernels.h"
 #include "solver/sweeps_literal.h"
 #include "state/grid.h"
@@ -54,6 +55,7 @@ std::vector<double> iterate(void (*step)(), int n) {
     step();
     sums.push_back(omegaSqSum);
   }
+  fillMirrorHalf();
   return sums;
 }
 

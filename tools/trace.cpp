@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
     sums += line;
   }
 
+  fillMirrorHalf();
   std::string dir = argv[2];
   bool ok = writeBytes(dir + "/T.f64", T, sizeof T) && writeBytes(dir + "/Omega.f64", Omega, sizeof Omega) &&
             writeBytes(dir + "/Psi.f64", Psi, sizeof Psi) &&
