@@ -32,8 +32,9 @@ constexpr int kBlocks = (kLast + 7 + 7) / 8;  // blocks of eight steps per group
 static_assert(kBlocks == kStepBlocks);
 constexpr int kLag = 2;                       // blocks between consecutive groups
 constexpr int kWindow = 3;                    // groups in flight at once
-// Nodes of the band sum added per block: enough to keep up with the wavefront.
-constexpr int kSumPerBlock = 8 * kLast / kBlocks + 1;
+// Nodes of the band sum added per step: enough to keep up with the wavefront
+// (eight rows of 919 nodes in 116 blocks of eight steps).
+constexpr int kSumPerStep = (8 * kLast / kBlocks + 1 + 7) / 8;
 
 // Transposes an 8 x 8 block held as eight rows.
 inline void transpose8(__m512d r[8]) {
@@ -429,11 +430,11 @@ void vorticityRowsSimd(int band, double& sum) {
       cp.prev = _mm512_mask_mov_pd(cp.prev, active, p);
       cp.old = ps.north[s];
       outPsi[s] = p;
+      bandSum.advance(kSumPerStep);
     }
     storeSkewed<Full>(&Omega[0][0], g.r, c0, g.lanes, outOmega);
     storeSkewed<Full>(&Psi[0][0], g.r, c0, g.lanes, outPsi);
     });
-    bandSum.advance(kSumPerBlock);
   }, [band, &bandSum](int, int q1) {
     const Group last = groupOf(band, q1 - 1);
     bandSum.bottom = last.r - last.rows + 1;
