@@ -254,18 +254,36 @@ inline __m512d relaxed(__m512d g, __m512d old) {
   return _mm512_add_pd(g, _mm512_mul_pd(_mm512_set1_pd(relaxWeight), old));
 }
 
+// Whether the blocks t, t-kLag, ... of groups q0, q0+1, ... are all still.
+inline bool allStill(int band, int q0, int t) {
+  for (int m = 0; m < kWindow; ++m)
+    if (!stillBlock[band][q0 + m][t - kLag * m]) return false;
+  return true;
+}
+
 // Runs prepare(q0, q1) for each window of groups q0..q1-1, then block(q, c0,
 // full) for every group q and block (first step c0) of a
 // band in pipeline order, with the band-edge wait and publication around them.
 // `full` is true_type for blocks whose rows and columns are all in range
 // (a full group away from the row ends), which need no masks.
-template <class Prepare, class Block, class Finish>
-void pipeline(int band, Prepare prepare, Block block, Finish finish) {
+//
+// When all kWindow groups in flight are at full, still blocks (the common
+// case), still(q0, b) runs them instead, interleaved step by step: the
+// blocks are independent of each other (two blocks apart), and their chains
+// of dependent operations then overlap.
+template <class Prepare, class Block, class Still, class Finish>
+void pipeline(int band, Prepare prepare, Block block, Still still, Finish finish) {
   const int groups = groupCount(band);
   for (int q0 = 0; q0 < groups; q0 += kWindow) {
     const int q1 = q0 + kWindow < groups ? q0 + kWindow : groups;
     prepare(q0, q1);
     for (int t = 0; t < kBlocks + kLag * (q1 - q0 - 1); ++t) {
+      if (q1 - q0 == kWindow && q1 < groups && t - kLag * (kWindow - 1) >= 1 && t < kBlocks - 2 &&
+          allStill(band, q0, t)) {
+        still(q0, t);
+        if (q0 == 0) publishFirstRow(band, 1 + 8 * t + 7);
+        continue;
+      }
       for (int q = q0; q < q1; ++q) {
         const int b = t - kLag * (q - q0);
         if (b < 0) break;
@@ -285,6 +303,17 @@ void pipeline(int band, Prepare prepare, Block block, Finish finish) {
 }
 
 // ------------------------------------------------------------ temperature
+
+// Temperature of one step of a full block with the still weights.
+inline __m512d stillTemperatureStep(const Inputs& in, Carry& cr, int s) {
+  __m512d west = westOf(in.north[s], in.extra, s);
+  __m512d east = eastOf(cr.prev, in.top, s);
+  __m512d sum = neighbourSum(StillWeights{}, s, cr.prev, west, east, in.north[s]);
+  __m512d v = relaxed(divByFourOverHH(sum), cr.old);
+  cr.prev = v;
+  cr.old = in.north[s];
+  return v;
+}
 
 void temperatureRowsSimd(int band) {
   const int groups = groupCount(band);
@@ -339,6 +368,23 @@ void temperatureRowsSimd(int band) {
       }
       storeSkewed<Full>(&T[0][0], g.r, c0, g.lanes, out);
     });
+  }, [&](int q0, int t) {
+    Inputs in[kWindow];
+    Carry cr[kWindow];
+    __m512d out[kWindow][8];
+    for (int m = 0; m < kWindow; ++m) {
+      const Group g = groupOf(band, q0 + m);
+      cr[m] = carry[q0 + m];
+      loadInputs<true>(T, q0 + m == 0 ? eastOfTop(band, edgeT, T) : T[g.r + 1], g, 1 + 8 * (t - kLag * m), in[m]);
+    }
+#pragma GCC unroll 8
+    for (int s = 0; s < 8; ++s)
+#pragma GCC unroll 3
+      for (int m = 0; m < kWindow; ++m) out[m][s] = stillTemperatureStep(in[m], cr[m], s);
+    for (int m = 0; m < kWindow; ++m) {
+      storeSkewed<true>(&T[0][0], groupOf(band, q0 + m).r, 1 + 8 * (t - kLag * m), 0xFF, out[m]);
+      carry[q0 + m] = cr[m];
+    }
   }, [](int, int) {});
 }
 
@@ -382,6 +428,25 @@ inline void computeBuoyancy(int i, double* out) {
     __m512d d = _mm512_sub_pd(_mm512_loadu_pd(&T[i + 1][j]), _mm512_loadu_pd(&T[i - 1][j]));
     _mm512_storeu_pd(out + j, _mm512_mul_pd(divByTwoH(d), gr));
   }
+}
+
+// Vorticity and stream function of one step of a full block with the still
+// weights.
+inline void stillVorticityStep(const Inputs& om, const Inputs& ps, __m512d source, Carry& co,
+                               Carry& cp, int s, __m512d& outOmega, __m512d& outPsi) {
+  __m512d west = westOf(om.north[s], om.extra, s);
+  __m512d east = eastOf(co.prev, om.top, s);
+  __m512d total = _mm512_add_pd(neighbourSum(StillWeights{}, s, co.prev, west, east, om.north[s]), source);
+  __m512d w = relaxed(divByFourOverHH(total), co.old);
+  co.prev = w;
+  co.old = om.north[s];
+  outOmega = w;
+  __m512d a = divByHH(_mm512_add_pd(cp.prev, ps.north[s]));
+  __m512d b = divByHH(_mm512_add_pd(westOf(ps.north[s], ps.extra, s), eastOf(cp.prev, ps.top, s)));
+  __m512d p = relaxed(divByFourOverHH(_mm512_add_pd(_mm512_add_pd(a, b), w)), cp.old);
+  cp.prev = p;
+  cp.old = ps.north[s];
+  outPsi = p;
 }
 
 void vorticityRowsSimd(int band, double& sum) {
@@ -435,6 +500,34 @@ void vorticityRowsSimd(int band, double& sum) {
     storeSkewed<Full>(&Omega[0][0], g.r, c0, g.lanes, outOmega);
     storeSkewed<Full>(&Psi[0][0], g.r, c0, g.lanes, outPsi);
     });
+  }, [&](int q0, int t) {
+    Inputs om[kWindow], ps[kWindow];
+    Carry co[kWindow], cp[kWindow];
+    __m512d source[kWindow][8], outOmega[kWindow][8], outPsi[kWindow][8];
+    for (int m = 0; m < kWindow; ++m) {
+      const int q = q0 + m, c0 = 1 + 8 * (t - kLag * m);
+      const Group g = groupOf(band, q);
+      co[m] = omegaCarry[q];
+      cp[m] = psiCarry[q];
+      loadInputs<true>(Omega, q == 0 ? eastOfTop(band, edgeOmega, Omega) : Omega[g.r + 1], g, c0, om[m]);
+      loadInputs<true>(Psi, q == 0 ? eastOfTop(band, edgePsi, Psi) : Psi[g.r + 1], g, c0, ps[m]);
+      loadSkewed<true>(windowBuoyancy[8 * (q - window)], -kPad, 0, c0, 0xFF, 1, kLast, source[m]);
+    }
+#pragma GCC unroll 8
+    for (int s = 0; s < 8; ++s) {
+#pragma GCC unroll 3
+      for (int m = 0; m < kWindow; ++m)
+        stillVorticityStep(om[m], ps[m], source[m][s], co[m], cp[m], s, outOmega[m][s], outPsi[m][s]);
+      bandSum.advance(kSumPerStep * kWindow);
+    }
+    for (int m = 0; m < kWindow; ++m) {
+      const int q = q0 + m, c0 = 1 + 8 * (t - kLag * m);
+      const int r = groupOf(band, q).r;
+      storeSkewed<true>(&Omega[0][0], r, c0, 0xFF, outOmega[m]);
+      storeSkewed<true>(&Psi[0][0], r, c0, 0xFF, outPsi[m]);
+      omegaCarry[q] = co[m];
+      psiCarry[q] = cp[m];
+    }
   }, [band, &bandSum](int, int q1) {
     const Group last = groupOf(band, q1 - 1);
     bandSum.bottom = last.r - last.rows + 1;
