@@ -11,6 +11,9 @@
 //    division of exact_division.h, which returns the correctly rounded
 //    quotient. Where aP is 4/(h*h) bit for bit (no flow to speak of), S / aP
 //    is that exact division too: the same divisor, the same quotient.
+//  * Still flow. Where |Psi| around a node is below the bound proven at
+//    kStillWeight, every weight rounds to 1/(h*h): the weight pass stores
+//    that constant (AVX-512: flags the block) instead of computing it.
 //  * Wavefront. In a band, node (i, j) depends only on (i, j-1) and on row
 //    i+1 at column j, both updated before it. A group of G rows r, r-1, ...
 //    is run in lockstep along a skewed diagonal: at step c row r-k updates
@@ -34,7 +37,7 @@
 //    before the fields are read whole.
 //  * Sums. The vorticity band sums add 2*w*w in the band's visiting order,
 //    row after row, from the stored values (the AVX-512 wavefront adds them
-//    a slice per block, still in that order).
+//    a few nodes per step, still in that order).
 #pragma once
 
 #include <immintrin.h>

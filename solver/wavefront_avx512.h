@@ -13,7 +13,9 @@
 // Groups of a band run as a pipeline, each two blocks behind the one above
 // it: a group reads its top neighbour row only after the group above has
 // stored it, and its last lane's west row before the group below has
-// written it. Independent groups in flight keep the divider busy.
+// written it. The blocks of the groups in flight are independent; where all
+// of them are still (weights 1/(h*h) throughout) their steps are interleaved,
+// so their chains of dependent operations overlap.
 //
 // The band's last group reads the previous band's first row; the previous
 // band publishes how far along that row it has stored, and the group waits
@@ -391,9 +393,9 @@ void temperatureRowsSimd(int band) {
 // ------------------------------------------- vorticity and stream function
 
 // The band's sum of 2*w*w over its finished rows, in visiting order (rows
-// downwards, columns upwards). Its additions form one dependent chain; they
-// are spread over the blocks of the next window, where they overlap with the
-// wavefront's work instead of running on their own at the end.
+// downwards, columns upwards). Its additions form one dependent chain; a few
+// nodes are added per wavefront step (rows of the previous window), where
+// they overlap with the wavefront's work instead of running on their own.
 struct BandSum {
   double& sum;
   int row;      // next node to add: (row, column)
