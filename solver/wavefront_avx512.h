@@ -190,6 +190,25 @@ struct StillWeights {
   __m512d get(int, int) const { return _mm512_set1_pd(kStillWeight); }
 };
 
+// The still weights laid out as a block, for a still block run beside
+// moving ones.
+struct StillDiagonal {
+  alignas(64) double w[8][4][8];
+};
+constexpr StillDiagonal makeStillDiagonal() {
+  StillDiagonal d{};
+  for (auto& step : d.w)
+    for (auto& weight : step)
+      for (double& lane : weight) lane = kStillWeight;
+  return d;
+}
+constexpr StillDiagonal kStillDiagonal = makeStillDiagonal();
+
+// The weights of group q's block at c0 as laid out, still or not.
+inline Weights laidOutWeights(int band, int q, int c0) {
+  return {stillBlock[band][q][(c0 - 1) / 8] ? kStillDiagonal.w : diagonalWeights[band][q] + (c0 - 1)};
+}
+
 // Runs body(weights) with the weights of a group's block.
 template <class Body>
 inline void withWeights(int band, int q, int c0, Body body) {
@@ -269,20 +288,19 @@ inline bool allStill(int band, int q0, int t) {
 // `full` is true_type for blocks whose rows and columns are all in range
 // (a full group away from the row ends), which need no masks.
 //
-// When all kWindow groups in flight are at full, still blocks (the common
-// case), still(q0, b) runs them instead, interleaved step by step: the
-// blocks are independent of each other (two blocks apart), and their chains
-// of dependent operations then overlap.
-template <class Prepare, class Block, class Still, class Finish>
-void pipeline(int band, Prepare prepare, Block block, Still still, Finish finish) {
+// When all kWindow groups in flight are at full blocks (the common case),
+// interleaved(q0, t, still) runs them instead, step by step: the blocks are
+// independent of each other (two blocks apart), and their chains of
+// dependent operations then overlap. `still`: all of them are still.
+template <class Prepare, class Block, class Interleaved, class Finish>
+void pipeline(int band, Prepare prepare, Block block, Interleaved interleaved, Finish finish) {
   const int groups = groupCount(band);
   for (int q0 = 0; q0 < groups; q0 += kWindow) {
     const int q1 = q0 + kWindow < groups ? q0 + kWindow : groups;
     prepare(q0, q1);
     for (int t = 0; t < kBlocks + kLag * (q1 - q0 - 1); ++t) {
-      if (q1 - q0 == kWindow && q1 < groups && t - kLag * (kWindow - 1) >= 1 && t < kBlocks - 2 &&
-          allStill(band, q0, t)) {
-        still(q0, t);
+      if (q1 - q0 == kWindow && q1 < groups && t - kLag * (kWindow - 1) >= 1 && t < kBlocks - 2) {
+        interleaved(q0, t, allStill(band, q0, t));
         if (q0 == 0) publishFirstRow(band, 1 + 8 * t + 7);
         continue;
       }
@@ -306,12 +324,13 @@ void pipeline(int band, Prepare prepare, Block block, Still still, Finish finish
 
 // ------------------------------------------------------------ temperature
 
-// Temperature of one step of a full block with the still weights.
-inline __m512d stillTemperatureStep(const Inputs& in, Carry& cr, int s) {
+// Temperature of one step of a full block.
+template <class W>
+inline __m512d temperatureStep(const W& wt, const Inputs& in, Carry& cr, int s) {
   __m512d west = westOf(in.north[s], in.extra, s);
   __m512d east = eastOf(cr.prev, in.top, s);
-  __m512d sum = neighbourSum(StillWeights{}, s, cr.prev, west, east, in.north[s]);
-  __m512d v = relaxed(divByFourOverHH(sum), cr.old);
+  __m512d sum = neighbourSum(wt, s, cr.prev, west, east, in.north[s]);
+  __m512d v = relaxed(divideByCentre(wt, s, sum), cr.old);
   cr.prev = v;
   cr.old = in.north[s];
   return v;
@@ -370,7 +389,7 @@ void temperatureRowsSimd(int band) {
       }
       storeSkewed<Full>(&T[0][0], g.r, c0, g.lanes, out);
     });
-  }, [&](int q0, int t) {
+  }, [&](int q0, int t, bool still) {
     Inputs in[kWindow];
     Carry cr[kWindow];
     __m512d out[kWindow][8];
@@ -379,10 +398,16 @@ void temperatureRowsSimd(int band) {
       cr[m] = carry[q0 + m];
       loadInputs<true>(T, q0 + m == 0 ? eastOfTop(band, edgeT, T) : T[g.r + 1], g, 1 + 8 * (t - kLag * m), in[m]);
     }
+    auto steps = [&](auto weights) {
 #pragma GCC unroll 8
-    for (int s = 0; s < 8; ++s)
+      for (int s = 0; s < 8; ++s)
 #pragma GCC unroll 3
-      for (int m = 0; m < kWindow; ++m) out[m][s] = stillTemperatureStep(in[m], cr[m], s);
+        for (int m = 0; m < kWindow; ++m) out[m][s] = temperatureStep(weights(m), in[m], cr[m], s);
+    };
+    if (still)
+      steps([](int) { return StillWeights{}; });
+    else
+      steps([&](int m) { return laidOutWeights(band, q0 + m, 1 + 8 * (t - kLag * m)); });
     for (int m = 0; m < kWindow; ++m) {
       storeSkewed<true>(&T[0][0], groupOf(band, q0 + m).r, 1 + 8 * (t - kLag * m), 0xFF, out[m]);
       carry[q0 + m] = cr[m];
@@ -432,14 +457,14 @@ inline void computeBuoyancy(int i, double* out) {
   }
 }
 
-// Vorticity and stream function of one step of a full block with the still
-// weights.
-inline void stillVorticityStep(const Inputs& om, const Inputs& ps, __m512d source, Carry& co,
-                               Carry& cp, int s, __m512d& outOmega, __m512d& outPsi) {
+// Vorticity and stream function of one step of a full block.
+template <class W>
+inline void vorticityStep(const W& wt, const Inputs& om, const Inputs& ps, __m512d source, Carry& co,
+                          Carry& cp, int s, __m512d& outOmega, __m512d& outPsi) {
   __m512d west = westOf(om.north[s], om.extra, s);
   __m512d east = eastOf(co.prev, om.top, s);
-  __m512d total = _mm512_add_pd(neighbourSum(StillWeights{}, s, co.prev, west, east, om.north[s]), source);
-  __m512d w = relaxed(divByFourOverHH(total), co.old);
+  __m512d total = _mm512_add_pd(neighbourSum(wt, s, co.prev, west, east, om.north[s]), source);
+  __m512d w = relaxed(divideByCentre(wt, s, total), co.old);
   co.prev = w;
   co.old = om.north[s];
   outOmega = w;
@@ -502,7 +527,7 @@ void vorticityRowsSimd(int band, double& sum) {
     storeSkewed<Full>(&Omega[0][0], g.r, c0, g.lanes, outOmega);
     storeSkewed<Full>(&Psi[0][0], g.r, c0, g.lanes, outPsi);
     });
-  }, [&](int q0, int t) {
+  }, [&](int q0, int t, bool still) {
     Inputs om[kWindow], ps[kWindow];
     Carry co[kWindow], cp[kWindow];
     __m512d source[kWindow][8], outOmega[kWindow][8], outPsi[kWindow][8];
@@ -515,13 +540,20 @@ void vorticityRowsSimd(int band, double& sum) {
       loadInputs<true>(Psi, q == 0 ? eastOfTop(band, edgePsi, Psi) : Psi[g.r + 1], g, c0, ps[m]);
       loadSkewed<true>(windowBuoyancy[8 * (q - window)], -kPad, 0, c0, 0xFF, 1, kLast, source[m]);
     }
+    auto steps = [&](auto weights) {
 #pragma GCC unroll 8
-    for (int s = 0; s < 8; ++s) {
+      for (int s = 0; s < 8; ++s) {
 #pragma GCC unroll 3
-      for (int m = 0; m < kWindow; ++m)
-        stillVorticityStep(om[m], ps[m], source[m][s], co[m], cp[m], s, outOmega[m][s], outPsi[m][s]);
-      bandSum.advance(kSumPerStep * kWindow);
-    }
+        for (int m = 0; m < kWindow; ++m)
+          vorticityStep(weights(m), om[m], ps[m], source[m][s], co[m], cp[m], s, outOmega[m][s],
+                        outPsi[m][s]);
+        bandSum.advance(kSumPerStep * kWindow);
+      }
+    };
+    if (still)
+      steps([](int) { return StillWeights{}; });
+    else
+      steps([&](int m) { return laidOutWeights(band, q0 + m, 1 + 8 * (t - kLag * m)); });
     for (int m = 0; m < kWindow; ++m) {
       const int q = q0 + m, c0 = 1 + 8 * (t - kLag * m);
       const int r = groupOf(band, q).r;
