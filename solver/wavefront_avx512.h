@@ -27,6 +27,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "solver/band_sum_skip.h"
+
 namespace plume {
 namespace {
 
@@ -421,6 +423,7 @@ void temperatureRowsSimd(int band) {
 // downwards, columns upwards). Its additions form one dependent chain; a few
 // nodes are added per wavefront step (rows of the previous window), where
 // they overlap with the wavefront's work instead of running on their own.
+// Vectors of terms too small to change the sum are skipped (band_sum_skip.h).
 struct BandSum {
   double& sum;
   int row;      // next node to add: (row, column)
@@ -433,7 +436,13 @@ struct BandSum {
       const double* w = Omega[row];
       const int end = column + n <= kLast + 1 ? column + n : kLast + 1;
       double s = sum;
-      for (int j = column; j < end; ++j) s = (w[j] * w[j]) * 2 + s;
+      const __m512d halfUlp = halfUlpOf(s);  // of the sum so far: no larger than later
+      int j = column;
+      for (; j + 8 <= end; j += 8) {
+        if (negligibleTerms(w + j, halfUlp)) continue;
+        for (int k = j; k < j + 8; ++k) s = (w[k] * w[k]) * 2 + s;
+      }
+      for (; j < end; ++j) s = (w[j] * w[j]) * 2 + s;
       sum = s;
       n -= end - column;
       column = end;
