@@ -375,6 +375,9 @@ void iterationStepImpl() {
   ++passNumber;
 #pragma omp parallel
   {
+#if defined(__AVX512F__)
+    prepareWeights();
+#endif
     for (int band = 0; band < kBands; ++band) {
 #pragma omp single nowait
       temperatureBand(band);

@@ -13,9 +13,9 @@
 // Groups of a band run as a pipeline, each two blocks behind the one above
 // it: a group reads its top neighbour row only after the group above has
 // stored it, and its last lane's west row before the group below has
-// written it. The blocks of the groups in flight are independent; where all
-// of them are still (weights 1/(h*h) throughout) their steps are interleaved,
-// so their chains of dependent operations overlap.
+// written it. The blocks of the groups in flight are independent; away from
+// the row ends their steps are interleaved, so that their chains of dependent
+// operations overlap (blocks whose weights are all still use the constant).
 //
 // The band's last group reads the previous band's first row; the previous
 // band publishes how far along that row it has stored, and the group waits
@@ -24,7 +24,6 @@
 
 #include <immintrin.h>
 
-#include <cstdint>
 #include <type_traits>
 
 #include "solver/band_sum_skip.h"
@@ -338,38 +337,53 @@ inline __m512d temperatureStep(const W& wt, const Inputs& in, Carry& cr, int s) 
   return v;
 }
 
+// The weights of group q of a band: computed, flagged still or laid out
+// along the diagonals. Groups are independent of each other, so the teams's
+// threads share this out before the temperature pass (prepareWeights).
+void prepareGroupWeights(int band, int q) {
+  const Group g = groupOf(band, q);
+  // Lane k of block b reads vectors b-1 and b of its row (columns below
+  // 1 and above 919 are idle lanes); the last block's vector b lies past
+  // the row end and counts as still.
+  bool rowStill[8][kBlocks];
+  for (int k = 0; k < g.rows; ++k) {
+    computeWeightsInto(g.r - k, groupWeights[0][k], groupWeights[1][k], groupWeights[2][k],
+                       groupWeights[3][k], rowStill[k]);
+    rowStill[k][kBlocks - 1] = true;
+  }
+  for (int b = 0; b < kBlocks; ++b) {
+    bool still = true;
+    for (int k = 0; k < g.rows; ++k)
+      still = still && rowStill[k][b] && (k == 0 || b == 0 || rowStill[k][b - 1]);
+    stillBlock[band][q][b] = still;
+    if (still) continue;
+    for (int k = 0; k < g.rows; ++k)
+      for (int v = b > 0 ? b - 1 : 0; v <= b && v < kBlocks - 1; ++v)
+        if (rowStill[k][v]) fillStill(k, v);
+    if (b >= 1 && b < kBlocks - 2 && g.rows == 8)
+      diagonaliseWeights<true>(band, q, 1 + 8 * b);
+    else
+      diagonaliseWeights<false>(band, q, 1 + 8 * b);
+  }
+}
+
+// All groups' weights, shared out among the threads of the enclosing team
+// (the groups near the axis, where the flow moves, cost the most). Ends with
+// the team's barrier: the temperature pass starts on complete weights.
+void prepareWeights() {
+  constexpr int perBand = kMaxGroups;
+#pragma omp for schedule(dynamic)
+  for (int unit = 0; unit < kBands * perBand; ++unit) {
+    const int band = kBands - 1 - unit / perBand, q = unit % perBand;
+    if (q < groupCount(band)) prepareGroupWeights(band, q);
+  }
+}
+
 void temperatureRowsSimd(int band) {
   const int groups = groupCount(band);
   Carry carry[kMaxGroups];
   for (int q = 0; q < groups; ++q) carry[q] = startCarry(T, groupOf(band, q));
-  auto prepare = [band](int q0, int q1) {
-    for (int q = q0; q < q1; ++q) {
-      const Group g = groupOf(band, q);
-      // Lane k of block b reads vectors b-1 and b of its row (columns below
-      // 1 and above 919 are idle lanes); the last block's vector b lies past
-      // the row end and counts as still.
-      bool rowStill[8][kBlocks];
-      for (int k = 0; k < g.rows; ++k) {
-        computeWeightsInto(g.r - k, groupWeights[0][k], groupWeights[1][k], groupWeights[2][k],
-                           groupWeights[3][k], rowStill[k]);
-        rowStill[k][kBlocks - 1] = true;
-      }
-      for (int b = 0; b < kBlocks; ++b) {
-        bool still = true;
-        for (int k = 0; k < g.rows; ++k)
-          still = still && rowStill[k][b] && (k == 0 || b == 0 || rowStill[k][b - 1]);
-        stillBlock[band][q][b] = still;
-        if (still) continue;
-        for (int k = 0; k < g.rows; ++k)
-          for (int v = b > 0 ? b - 1 : 0; v <= b && v < kBlocks - 1; ++v)
-            if (rowStill[k][v]) fillStill(k, v);
-        if (b >= 1 && b < kBlocks - 2 && g.rows == 8)
-          diagonaliseWeights<true>(band, q, 1 + 8 * b);
-        else
-          diagonaliseWeights<false>(band, q, 1 + 8 * b);
-      }
-    }
-  };
+  auto prepare = [](int, int) {};  // weights: prepareWeights, before the pass
   pipeline(band, prepare, [&](int q, int c0, auto full) {
     constexpr bool Full = decltype(full)::value;
     const Group g = groupOf(band, q);
