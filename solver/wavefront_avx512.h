@@ -338,7 +338,7 @@ inline __m512d temperatureStep(const W& wt, const Inputs& in, Carry& cr, int s) 
 }
 
 // The weights of group q of a band: computed, flagged still or laid out
-// along the diagonals. Groups are independent of each other, so the teams's
+// along the diagonals. Groups are independent of each other, so the team's
 // threads share this out before the temperature pass (prepareWeights).
 void prepareGroupWeights(int band, int q) {
   const Group g = groupOf(band, q);
