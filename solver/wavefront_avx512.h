@@ -325,14 +325,15 @@ void pipeline(int band, Prepare prepare, Block block, Interleaved interleaved, F
 
 // ------------------------------------------------------------ temperature
 
-// Temperature of one step of a full block.
-template <class W>
-inline __m512d temperatureStep(const W& wt, const Inputs& in, Carry& cr, int s) {
+// Temperature of step s of a block; only the `active` lanes (nodes in
+// range) carry their value on (all of them in a full block).
+template <bool Full, class W>
+inline __m512d temperatureStep(const W& wt, const Inputs& in, Carry& cr, int s, __mmask8 active) {
   __m512d west = westOf(in.north[s], in.extra, s);
   __m512d east = eastOf(cr.prev, in.top, s);
   __m512d sum = neighbourSum(wt, s, cr.prev, west, east, in.north[s]);
   __m512d v = relaxed(divideByCentre(wt, s, sum), cr.old);
-  cr.prev = v;
+  cr.prev = Full ? v : _mm512_mask_mov_pd(cr.prev, active, v);
   cr.old = in.north[s];
   return v;
 }
@@ -393,16 +394,8 @@ void temperatureRowsSimd(int band) {
     Carry& cr = carry[q];
     withWeights(band, q, c0, [&](const auto& wt) {
       __m512d out[8];
-      for (int s = 0; s < 8; ++s) {
-        const __mmask8 active = Full ? 0xFF : g.lanes & activeLanes(c0 + s);
-        __m512d west = westOf(in.north[s], in.extra, s);
-        __m512d east = eastOf(cr.prev, in.top, s);
-        __m512d sum = neighbourSum(wt, s, cr.prev, west, east, in.north[s]);
-        __m512d v = relaxed(divideByCentre(wt, s, sum), cr.old);
-        cr.prev = _mm512_mask_mov_pd(cr.prev, active, v);
-        cr.old = in.north[s];
-        out[s] = v;
-      }
+      for (int s = 0; s < 8; ++s)
+        out[s] = temperatureStep<Full>(wt, in, cr, s, Full ? 0xFF : g.lanes & activeLanes(c0 + s));
       storeSkewed<Full>(&T[0][0], g.r, c0, g.lanes, out);
     });
   }, [&](int q0, int t, bool still) {
@@ -418,7 +411,7 @@ void temperatureRowsSimd(int band) {
 #pragma GCC unroll 8
       for (int s = 0; s < 8; ++s)
 #pragma GCC unroll 3
-        for (int m = 0; m < kWindow; ++m) out[m][s] = temperatureStep(weights(m), in[m], cr[m], s);
+        for (int m = 0; m < kWindow; ++m) out[m][s] = temperatureStep<true>(weights(m), in[m], cr[m], s, 0xFF);
     };
     if (still)
       steps([](int) { return StillWeights{}; });
@@ -480,21 +473,23 @@ inline void computeBuoyancy(int i, double* out) {
   }
 }
 
-// Vorticity and stream function of one step of a full block.
-template <class W>
+// Vorticity and stream function of step s of a block; only the `active`
+// lanes carry their values on (all of them in a full block).
+template <bool Full, class W>
 inline void vorticityStep(const W& wt, const Inputs& om, const Inputs& ps, __m512d source, Carry& co,
-                          Carry& cp, int s, __m512d& outOmega, __m512d& outPsi) {
+                          Carry& cp, int s, __mmask8 active, __m512d& outOmega, __m512d& outPsi) {
   __m512d west = westOf(om.north[s], om.extra, s);
   __m512d east = eastOf(co.prev, om.top, s);
   __m512d total = _mm512_add_pd(neighbourSum(wt, s, co.prev, west, east, om.north[s]), source);
   __m512d w = relaxed(divideByCentre(wt, s, total), co.old);
-  co.prev = w;
+  if (!Full) w = _mm512_maskz_mov_pd(active, w);  // idle lanes: 0, on the fast division path
+  co.prev = Full ? w : _mm512_mask_mov_pd(co.prev, active, w);
   co.old = om.north[s];
   outOmega = w;
   __m512d a = divByHH(_mm512_add_pd(cp.prev, ps.north[s]));
   __m512d b = divByHH(_mm512_add_pd(westOf(ps.north[s], ps.extra, s), eastOf(cp.prev, ps.top, s)));
   __m512d p = relaxed(divByFourOverHH(_mm512_add_pd(_mm512_add_pd(a, b), w)), cp.old);
-  cp.prev = p;
+  cp.prev = Full ? p : _mm512_mask_mov_pd(cp.prev, active, p);
   cp.old = ps.north[s];
   outPsi = p;
 }
@@ -529,22 +524,8 @@ void vorticityRowsSimd(int band, double& sum) {
     withWeights(band, q, c0, [&](const auto& wt) {
     __m512d outOmega[8], outPsi[8];
     for (int s = 0; s < 8; ++s) {
-      const __mmask8 active = Full ? 0xFF : g.lanes & activeLanes(c0 + s);
-      __m512d west = westOf(om.north[s], om.extra, s);
-      __m512d east = eastOf(co.prev, om.top, s);
-      __m512d total = _mm512_add_pd(neighbourSum(wt, s, co.prev, west, east, om.north[s]), source[s]);
-      __m512d w = relaxed(divideByCentre(wt, s, total), co.old);
-      if (!Full) w = _mm512_maskz_mov_pd(active, w);  // idle lanes: 0, on the fast division path
-      co.prev = _mm512_mask_mov_pd(co.prev, active, w);
-      co.old = om.north[s];
-      outOmega[s] = w;
-
-      __m512d a = divByHH(_mm512_add_pd(cp.prev, ps.north[s]));
-      __m512d b = divByHH(_mm512_add_pd(westOf(ps.north[s], ps.extra, s), eastOf(cp.prev, ps.top, s)));
-      __m512d p = relaxed(divByFourOverHH(_mm512_add_pd(_mm512_add_pd(a, b), w)), cp.old);
-      cp.prev = _mm512_mask_mov_pd(cp.prev, active, p);
-      cp.old = ps.north[s];
-      outPsi[s] = p;
+      vorticityStep<Full>(wt, om, ps, source[s], co, cp, s, Full ? 0xFF : g.lanes & activeLanes(c0 + s),
+                          outOmega[s], outPsi[s]);
       bandSum.advance(kSumPerStep);
     }
     storeSkewed<Full>(&Omega[0][0], g.r, c0, g.lanes, outOmega);
@@ -568,8 +549,8 @@ void vorticityRowsSimd(int band, double& sum) {
       for (int s = 0; s < 8; ++s) {
 #pragma GCC unroll 3
         for (int m = 0; m < kWindow; ++m)
-          vorticityStep(weights(m), om[m], ps[m], source[m][s], co[m], cp[m], s, outOmega[m][s],
-                        outPsi[m][s]);
+          vorticityStep<true>(weights(m), om[m], ps[m], source[m][s], co[m], cp[m], s, 0xFF,
+                              outOmega[m][s], outPsi[m][s]);
         bandSum.advance(kSumPerStep * kWindow);
       }
     };

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdint>
 #include <limits>
+#include <random>
 
 #include "solver/band_sum_skip.h"
 #include "solver/cpu_features.h"
@@ -52,13 +52,7 @@ TEST(BandSumSkip, NothingIsSkippedForZeroTinyOrNonFiniteSums) {
 
 TEST(BandSumSkip, SkippedVectorsLeaveTheSumUnchanged) {
   if (!plume::cpuHasAvx512()) GTEST_SKIP() << "no AVX-512";
-  std::uint64_t x = 0x2545F4914F6CDD1Dull;
-  auto next = [&x] {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    return x;
-  };
+  std::mt19937_64 next(11);
   auto unit = [&] { return static_cast<double>(next() >> 11) * 0x1p-53; };
   long skips = 0, kept = 0;
   for (int n = 0; n < 2000000; ++n) {

@@ -7,7 +7,7 @@
 
 #include <atomic>
 #include <cmath>
-#include <cstdint>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -97,6 +97,25 @@ void expectKernelsMatch(const std::string& parameters, int n, std::initializer_l
   }
 }
 
+// From the fields as they stand: n literal iterations on one thread, then n
+// of each kernel on two threads from the same start, compared bit for bit.
+void expectKernelsMatchFromHere(int n, const std::string& what) {
+  const StateCopy initial = saveState();
+  Reference ref;
+  {
+    ThreadCount one(1);
+    ref.sums = iterate(literal::iterationStep, n);
+    ref.fields = saveState();
+  }
+  for (const Kernel& k : kernels()) {
+    if (!k.available) continue;
+    restoreState(initial);
+    ThreadCount team(2);
+    std::vector<double> sums = iterate(k.step, n);
+    expectSame(ref, sums, what + k.name);
+  }
+}
+
 // Busy threads that compete with the solver's team for the CPUs.
 class CpuLoad {
  public:
@@ -170,21 +189,7 @@ TEST(Kernels, TinyAndSubnormalValues) {
     for (int j = 1; j < NY; ++j) T[i][j] = (i + j) % 3 == 0 ? 4e-320 : -0.0;
   for (int i = 0; i <= NX; ++i) Psi[i][0] = Psi[i][NY] = 0.0;
   for (int j = 0; j <= NY; ++j) Psi[0][j] = Psi[NX][j] = 0.0;
-  const StateCopy initial = saveState();
-
-  Reference ref;
-  {
-    ThreadCount one(1);
-    ref.sums = iterate(literal::iterationStep, 3);
-    ref.fields = saveState();
-  }
-  for (const Kernel& k : kernels()) {
-    if (!k.available) continue;
-    restoreState(initial);
-    ThreadCount team(2);
-    std::vector<double> sums = iterate(k.step, 3);
-    expectSame(ref, sums, std::string("tiny values ") + k.name);
-  }
+  expectKernelsMatchFromHere(3, "tiny values ");
 }
 
 namespace {
@@ -194,13 +199,7 @@ namespace {
 // 64*limit, so still and moving blocks mix; random signs; a few nodes exactly
 // at the limit and one ulp above it. `shift` scales all of it by 2^shift.
 void fillAroundLimit(double limit, int shift) {
-  std::uint64_t x = 0x9E3779B97F4A7C15ull;
-  auto next = [&x] {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    return x;
-  };
+  std::mt19937_64 next(3);
   for (int i = 1; i < NX; ++i)
     for (int j = 1; j < NY; ++j) {
       const int tile = (i / 8) * 131 + (j / 8);
@@ -235,19 +234,6 @@ TEST(Kernels, StreamFunctionAroundTheStillFlowLimit) {
     fillAroundLimit(c.limit, c.shift);
     fillRandom(T, 4, -1.0, 1.0);
     fillRandom(Omega, 5, -1e-3, 1e-3);
-    const StateCopy initial = saveState();
-    Reference ref;
-    {
-      ThreadCount one(1);
-      ref.sums = iterate(literal::iterationStep, 2);
-      ref.fields = saveState();
-    }
-    for (const Kernel& k : kernels()) {
-      if (!k.available) continue;
-      restoreState(initial);
-      ThreadCount team(2);
-      std::vector<double> sums = iterate(k.step, 2);
-      expectSame(ref, sums, std::string(c.parameters) + " around the limit, " + k.name);
-    }
+    expectKernelsMatchFromHere(2, std::string(c.parameters) + " around the limit, ");
   }
 }
