@@ -18,8 +18,8 @@
 #include <cstring>
 #include <vector>
 
-#include "run/platform.h"
-#include "run/wall_vorticity.h"
+#include "platform/platform.h"
+#include "run/outer_loop.h"
 #include "solver/cpu_features.h"
 #include "solver/iteration_step.h"
 #include "solver/sweeps_literal.h"
@@ -32,9 +32,7 @@ using namespace plume;
 
 void iterate(long n, void (*step)()) {
   for (long k = 0; k < n; ++k) {
-    applyWallVorticity();
-    T[srcI][srcJ] = 1.0;
-    step();
+    bareIteration(step);
   }
 }
 

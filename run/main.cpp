@@ -4,7 +4,7 @@
 #include <omp.h>
 
 #include "run/outer_loop.h"
-#include "run/platform.h"
+#include "platform/platform.h"
 #include "run/summary.h"
 #include "state/parameters.h"
 

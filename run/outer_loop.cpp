@@ -5,8 +5,8 @@
 
 #include "output/number_format.h"
 #include "output/results.h"
-#include "run/platform.h"
-#include "run/text.h"
+#include "platform/platform.h"
+#include "platform/text.h"
 #include "run/wall_vorticity.h"
 #include "solver/iteration_step.h"
 #include "state/grid.h"
@@ -42,6 +42,12 @@ void saveResults() {
 
 }  // namespace
 
+void bareIteration(void (*step)()) {
+  applyWallVorticity();
+  T[srcI][srcJ] = 1.0;
+  step();
+}
+
 RunOutcome runIterations() { return runIterationsWith(kSchedule, iterationStep, saveResults); }
 
 RunOutcome runIterationsWith(const LoopSchedule& schedule, void (*step)(), void (*save)()) {
@@ -52,9 +58,7 @@ RunOutcome runIterationsWith(const LoopSchedule& schedule, void (*step)(), void 
     const int k = iteration;
     if (k % schedule.progressInterval == 0) printProgress(k, residual);
 
-    applyWallVorticity();
-    T[srcI][srcJ] = 1.0;
-    step();
+    bareIteration(step);
 
     residual = std::fabs(omegaSqSum - prevOmegaSqSum);
     if (!std::isfinite(residual)) {

@@ -37,6 +37,11 @@ struct RunOutcome {
   int iteration;  // number of the last iteration run
 };
 
+// One pass of the loop's body without progress line, stopping test or save:
+// the wall vorticity from Psi, the source held at 1, then `step` (the three
+// sweeps). The loop, the tools and the tests all iterate through this.
+void bareIteration(void (*step)());
+
 // The loop with the program's own schedule, step and result writer.
 RunOutcome runIterations();
 

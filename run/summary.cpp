@@ -2,8 +2,8 @@
 
 #include "output/number_format.h"
 #include "output/results.h"
-#include "run/platform.h"
-#include "run/text.h"
+#include "platform/platform.h"
+#include "platform/text.h"
 #include "state/grid.h"
 
 namespace plume {

@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "solver/bands.h"
-#include "solver/weights.h"
+#include "solver/node_update.h"
 #include "state/grid.h"
 
 namespace plume::literal {
@@ -13,10 +13,11 @@ namespace {
 // Nodes of the band-edge rows are read and written by two threads in one
 // sweep; relaxed atomic accesses make that well defined (either the old or the
 // new value is seen, never a mixture).
-inline double load(Field& f, int i, int j) {
-  if (isBandEdgeRow(i)) return std::atomic_ref<double>(f[i][j]).load(std::memory_order_relaxed);
-  return f[i][j];
-}
+constexpr auto load = [](const Field& f, int i, int j) {
+  auto& node = const_cast<double&>(f[i][j]);
+  if (isBandEdgeRow(i)) return std::atomic_ref<double>(node).load(std::memory_order_relaxed);
+  return node;
+};
 
 inline void store(Field& f, int i, int j, double v) {
   if (isBandEdgeRow(i))
@@ -52,12 +53,7 @@ void runBands(Update update) {
 
 void sweepTemperature() {
   runBands([](int, int i, int j, int mirror) {
-    double as = aS(i, j, Pr), aw = aW(i, j, Pr), ae = aE(i, j, Pr), an = aN(i, j, Pr);
-    double ap = aP(i, j, Pr);
-    double s = ((as * load(T, i, j - 1) + aw * load(T, i - 1, j)) + ae * load(T, i + 1, j)) +
-               an * load(T, i, j + 1);
-    double g = s / ap;
-    double v = g + relaxWeight * load(T, i, j);
+    double v = temperatureUpdate(i, j, load);
     store(T, i, j, v);
     if (mirror >= 0) T[mirror][j] = v;
   });
@@ -65,14 +61,7 @@ void sweepTemperature() {
 
 void sweepVorticity(double (&bandSqSum)[4]) {
   runBands([&bandSqSum](int band, int i, int j, int mirror) {
-    double as = aS(i, j, Pr), aw = aW(i, j, Pr), ae = aE(i, j, Pr), an = aN(i, j, Pr);
-    double s = ((as * load(Omega, i, j - 1) + aw * load(Omega, i - 1, j)) +
-                ae * load(Omega, i + 1, j)) +
-               an * load(Omega, i, j + 1);
-    s = s + ((T[i + 1][j] - T[i - 1][j]) / twoH) * Gr;
-    double ap = aP(i, j, Pr);
-    double g = s / ap;
-    double w = g + relaxWeight * load(Omega, i, j);
+    double w = vorticityUpdate(i, j, load);
     store(Omega, i, j, w);
     if (mirror >= 0) {
       Omega[mirror][j] = -w;
@@ -85,10 +74,7 @@ void sweepVorticity(double (&bandSqSum)[4]) {
 
 void sweepStreamFunction() {
   runBands([](int, int i, int j, int mirror) {
-    double a = (load(Psi, i, j - 1) + load(Psi, i, j + 1)) / hh;
-    double b = (load(Psi, i - 1, j) + load(Psi, i + 1, j)) / hh;
-    double g = ((a + b) + Omega[i][j]) / fourOverHH;
-    double v = g + relaxWeight * load(Psi, i, j);
+    double v = streamFunctionUpdate(i, j, load);
     store(Psi, i, j, v);
     if (mirror >= 0) Psi[mirror][j] = -v;
   });

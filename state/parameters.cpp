@@ -5,8 +5,8 @@
 #include <iterator>
 
 #include "output/number_format.h"
-#include "run/platform.h"
-#include "run/text.h"
+#include "platform/platform.h"
+#include "platform/text.h"
 #include "state/grid.h"
 
 namespace plume {

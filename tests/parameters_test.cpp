@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "run/text.h"
+#include "platform/text.h"
 #include "state/parameters.h"
 #include "tests/test_support.h"
 

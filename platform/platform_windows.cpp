@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "run/platform.h"
-#include "run/text.h"
+#include "platform/platform.h"
+#include "platform/text.h"
 
 namespace plume {
 

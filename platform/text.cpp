@@ -1,4 +1,4 @@
-#include "run/text.h"
+#include "platform/text.h"
 
 namespace plume {
 
