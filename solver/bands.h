@@ -11,8 +11,19 @@
 namespace plume {
 
 inline constexpr int kBands = 4;
-inline constexpr int kBandTop[kBands] = {150, 300, 450, 599};   // first row swept
-inline constexpr int kBandBottom[kBands] = {1, 151, 301, 451};  // last row swept
+inline constexpr int kAxisRow = NX / 2;               // the axis row, srcI = axisI
+inline constexpr int kBandRows = kAxisRow / kBands;   // rows of bands 1-3
+
+// First row swept (the top one) and last row swept, per band; band 4's rows
+// below the axis row.
+inline constexpr int bandTop(int band) {
+  return band < kBands - 1 ? (band + 1) * kBandRows : kAxisRow - 1;
+}
+inline constexpr int bandBottom(int band) { return band * kBandRows + 1; }
+inline constexpr int kBandTop[kBands] = {bandTop(0), bandTop(1), bandTop(2), bandTop(3)};
+inline constexpr int kBandBottom[kBands] = {bandBottom(0), bandBottom(1), bandBottom(2),
+                                            bandBottom(3)};
+static_assert(kBandTop[0] == 150 && kBandTop[3] == 599 && kBandBottom[3] == 451);
 
 // Weight of a node's old value in every update.
 inline constexpr double relaxWeight = 0.0;
@@ -20,7 +31,10 @@ inline constexpr double relaxWeight = 0.0;
 // Rows whose nodes two bands touch in one sweep: each band's first row reads
 // the next band's last row and vice versa.
 inline constexpr bool isBandEdgeRow(int i) {
-  return i == 150 || i == 151 || i == 300 || i == 301 || i == 450 || i == 451;
+  for (int band = 0; band + 1 < kBands; ++band)
+    if (i == kBandTop[band] || i == kBandBottom[band + 1]) return true;
+  return false;
 }
+static_assert(isBandEdgeRow(150) && isBandEdgeRow(451) && !isBandEdgeRow(149) && !isBandEdgeRow(1));
 
 }  // namespace plume

@@ -12,39 +12,56 @@ namespace {
 
 // Nodes of the band-edge rows are read and written by two threads in one
 // sweep; relaxed atomic accesses make that well defined (either the old or the
-// new value is seen, never a mixture).
-constexpr auto load = [](const Field& f, int i, int j) {
-  auto& node = const_cast<double&>(f[i][j]);
-  if (isBandEdgeRow(i)) return std::atomic_ref<double>(node).load(std::memory_order_relaxed);
-  return node;
+// new value is seen, never a mixture). Whether a row is a band-edge row is
+// decided once per row: its loop uses the atomic accesses, every other row's
+// loop the plain ones. Both do the same operations in the same order.
+struct AtomicAccess {
+  double operator()(const Field& f, int i, int j) const {
+    return std::atomic_ref<double>(const_cast<double&>(f[i][j])).load(std::memory_order_relaxed);
+  }
+  static void store(Field& f, int i, int j, double v) {
+    std::atomic_ref<double>(f[i][j]).store(v, std::memory_order_relaxed);
+  }
 };
 
-inline void store(Field& f, int i, int j, double v) {
-  if (isBandEdgeRow(i))
-    std::atomic_ref<double>(f[i][j]).store(v, std::memory_order_relaxed);
-  else
-    f[i][j] = v;
+struct PlainAccess {
+  double operator()(const Field& f, int i, int j) const { return f[i][j]; }
+  static void store(Field& f, int i, int j, double v) { f[i][j] = v; }
+};
+
+// Columns of row i from `from` to `to` (step +1 or -1): update(access, i, j).
+template <class Update>
+void row(Update& update, int i, int from, int to) {
+  const int step = from <= to ? 1 : -1;
+  if (isBandEdgeRow(i)) {
+    for (int j = from; j != to + step; j += step) update(AtomicAccess{}, i, j);
+  } else {
+    for (int j = from; j != to + step; j += step) update(PlainAccess{}, i, j);
+  }
 }
 
 // The band frame: four single-thread work blocks without a barrier between
-// them, offered in the order 1..4. `update(band, i, j, mirror)` updates node
-// (i, j); `mirror` is the row that receives its mirror value, or -1 on the
-// axis row.
+// them, offered in the order 1..4. `update(access, i, j, mirror, sum)`
+// updates node (i, j); `mirror` is the row that receives its mirror value, or
+// -1 on the axis row; `sum` is the band's sum, kept in a local of its block
+// from bandSum[band] on and stored back there when the block is done.
 template <class Update>
-void runBands(Update update) {
+void runBands(Update update, double* bandSum = nullptr) {
 #pragma omp parallel
   {
-    for (int band = 0; band < 3; ++band) {
+    for (int band = 0; band < kBands; ++band) {
 #pragma omp single nowait
-      for (int i = kBandTop[band]; i >= kBandBottom[band]; --i)
-        for (int j = 1; j <= NY - 1; ++j) update(band, i, j, mirrorRow(i));
-    }
-#pragma omp single nowait
-    {
-      for (int j = srcJ + 1; j <= NY - 1; ++j) update(3, srcI, j, -1);
-      for (int j = srcJ - 1; j >= 1; --j) update(3, srcI, j, -1);
-      for (int i = axisI - 1; i >= 451; --i)
-        for (int j = 1; j <= NY - 1; ++j) update(3, i, j, 2 * axisI - i);
+      {
+        double sum = bandSum != nullptr ? bandSum[band] : 0.0;
+        auto ordinary = [&](auto access, int i, int j) { update(access, i, j, mirrorRow(i), sum); };
+        auto axis = [&](auto access, int i, int j) { update(access, i, j, -1, sum); };
+        if (band == kBands - 1) {
+          if (srcJ + 1 <= NY - 1) row(axis, srcI, srcJ + 1, NY - 1);
+          if (srcJ - 1 >= 1) row(axis, srcI, srcJ - 1, 1);
+        }
+        for (int i = kBandTop[band]; i >= kBandBottom[band]; --i) row(ordinary, i, 1, NY - 1);
+        if (bandSum != nullptr) bandSum[band] = sum;
+      }
     }
   }
 }
@@ -52,30 +69,32 @@ void runBands(Update update) {
 }  // namespace
 
 void sweepTemperature() {
-  runBands([](int, int i, int j, int mirror) {
-    double v = temperatureUpdate(i, j, load);
-    store(T, i, j, v);
+  runBands([](auto get, int i, int j, int mirror, double&) {
+    double v = temperatureUpdate(i, j, get);
+    get.store(T, i, j, v);
     if (mirror >= 0) T[mirror][j] = v;
   });
 }
 
 void sweepVorticity(double (&bandSqSum)[4]) {
-  runBands([&bandSqSum](int band, int i, int j, int mirror) {
-    double w = vorticityUpdate(i, j, load);
-    store(Omega, i, j, w);
-    if (mirror >= 0) {
-      Omega[mirror][j] = -w;
-      bandSqSum[band] = (w * w) * 2 + bandSqSum[band];
-    } else {
-      bandSqSum[band] = w * w + bandSqSum[band];
-    }
-  });
+  runBands(
+      [](auto get, int i, int j, int mirror, double& sum) {
+        double w = vorticityUpdate(i, j, get);
+        get.store(Omega, i, j, w);
+        if (mirror >= 0) {
+          Omega[mirror][j] = -w;
+          sum = (w * w) * 2 + sum;
+        } else {
+          sum = w * w + sum;
+        }
+      },
+      bandSqSum);
 }
 
 void sweepStreamFunction() {
-  runBands([](int, int i, int j, int mirror) {
-    double v = streamFunctionUpdate(i, j, load);
-    store(Psi, i, j, v);
+  runBands([](auto get, int i, int j, int mirror, double&) {
+    double v = streamFunctionUpdate(i, j, get);
+    get.store(Psi, i, j, v);
     if (mirror >= 0) Psi[mirror][j] = -v;
   });
 }
