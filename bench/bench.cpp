@@ -1,7 +1,9 @@
-// plume-bench N SKIP
+// plume-bench N SKIP [--from DIR]
 //
-// Reads Result/parametrs in the working directory, runs SKIP untimed
-// iterations, then times N iterations of the production kernels and N of the
+// Reads Result/parametrs in the working directory; with --from, replaces the
+// initial fields by DIR/T.f64, DIR/Omega.f64 and DIR/Psi.f64 as plume-trace
+// writes them (a missing or wrongly sized file is an error, status 1). Runs
+// SKIP untimed iterations, then times N iterations of the production kernels and N of the
 // literal kernels from that same state, and prints
 //   kernel=production threads=<t> ms_per_iteration=<x>
 //   kernel=literal threads=<t> ms_per_iteration=<x>
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
@@ -42,6 +45,13 @@ double msPerIteration(long n, void (*step)()) {
   return (omp_get_wtime() - start) * 1000.0 / static_cast<double>(n);
 }
 
+// The number in `text`, or -1 if it is not a whole number.
+long wholeNumber(const char* text) {
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  return end != text && *end == '\0' ? v : -1;
+}
+
 struct Snapshot {
   std::vector<double> psi, omega, t;
   void take() {
@@ -61,17 +71,45 @@ struct Snapshot {
   }
 };
 
+// Reads `name` in dir into `field`; false (and a message naming the file) if
+// it cannot be read or does not hold exactly one field.
+bool loadField(const std::string& dir, const char* name, Field& field) {
+  const std::string path = dir + "/" + name;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    std::fprintf(stderr, "plume-bench: cannot open %s\n", path.c_str());
+    return false;
+  }
+  std::vector<double> data(sizeof(Field) / sizeof(double) + 1);
+  const std::size_t got = std::fread(data.data(), sizeof(double), data.size(), f);
+  const bool readError = std::ferror(f) != 0;
+  std::fclose(f);
+  if (readError || got != data.size() - 1) {
+    std::fprintf(stderr, "plume-bench: %s is not a field of %d x %d doubles\n", path.c_str(), kRows,
+                 kCols);
+    return false;
+  }
+  std::memcpy(field, data.data(), sizeof(Field));
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  long n = argc == 3 ? std::atol(argv[1]) : 0;
-  long skip = argc == 3 ? std::atol(argv[2]) : -1;
+  const bool from = argc == 5 && std::strcmp(argv[3], "--from") == 0;
+  long n = argc == 3 || from ? wholeNumber(argv[1]) : 0;
+  long skip = argc == 3 || from ? wholeNumber(argv[2]) : -1;
   if (n <= 0 || skip < 0) {
-    std::fprintf(stderr, "usage: plume-bench N SKIP   (N >= 1 timed, SKIP >= 0 untimed iterations)\n");
+    std::fprintf(stderr,
+                 "usage: plume-bench N SKIP [--from DIR]   (N >= 1 timed, SKIP >= 0 untimed "
+                 "iterations; DIR holds T.f64, Omega.f64, Psi.f64 as plume-trace writes them)\n");
     return 64;
   }
   initConsole();
   if (readParameters() != 0) return 1;
+  if (from && !(loadField(argv[4], "T.f64", T) && loadField(argv[4], "Omega.f64", Omega) &&
+                loadField(argv[4], "Psi.f64", Psi)))
+    return 1;
 
   iterate(skip, iterationStep);
   Snapshot start;

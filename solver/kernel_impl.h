@@ -171,12 +171,12 @@ inline double streamFunctionAt(int i, int j, double south, double east, double w
 // Progress along a band's first row in this pass: pass number * 1024 + the
 // last column stored. The next band's last row waits for the columns it reads.
 inline void publishFirstRow(int band, int column) {
-  __atomic_store_n(&firstRowDone[band], passNumber * 1024 + column, __ATOMIC_RELEASE);
+  __atomic_store_n(&bandProgress[band].firstRowDone, passNumber * 1024 + column, __ATOMIC_RELEASE);
 }
 
 inline void awaitFirstRow(int band, int column) {
-  const unsigned long want = passNumber * 1024 + column;
-  for (int spins = 0; __atomic_load_n(&firstRowDone[band], __ATOMIC_ACQUIRE) < want; ++spins) {
+  const std::uint64_t want = passNumber * 1024 + column;
+  for (int spins = 0; __atomic_load_n(&bandProgress[band].firstRowDone, __ATOMIC_ACQUIRE) < want; ++spins) {
     if (spins < 1000)
       _mm_pause();
     else
@@ -350,9 +350,13 @@ void vorticityRows(int band, double& sum) {
 #endif
 }
 
-void vorticityBand(int band, double& sum) {
+// The band's sum lives in a local of the band's thread until the band is
+// done: the four sums share a cache line.
+void vorticityBand(int band, double& bandSum) {
+  double sum = bandSum;
   if (band == 3) vorticityAxisRow(sum);
   vorticityRows(band, sum);
+  bandSum = sum;
 }
 
 void copyEdgeRows(const Field& f, double (&edge)[3][kPad]) {

@@ -14,7 +14,7 @@ alignas(64) double edgeT[3][kPad];
 alignas(64) double edgeOmega[3][kPad];
 alignas(64) double edgePsi[3][kPad];
 
-unsigned long firstRowDone[4];
-unsigned long passNumber;
+BandProgress bandProgress[4];
+std::uint64_t passNumber;
 
 }  // namespace plume::kernel

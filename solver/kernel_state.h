@@ -2,6 +2,8 @@
 // for each instruction set (one of them runs in a process).
 #pragma once
 
+#include <cstdint>
+
 #include "state/grid.h"
 
 namespace plume::kernel {
@@ -37,8 +39,13 @@ alignas(64) extern double edgePsi[3][kPad];
 
 // Per band: how far it has stored its first row, as pass number * 1024 + the
 // last column stored. The next band's last row waits until this reaches the
-// columns it reads in the current pass.
-extern unsigned long firstRowDone[4];
-extern unsigned long passNumber;
+// columns it reads in the current pass. 64 bits on every platform (the pass
+// number grows by two per iteration), each band's counter on its own cache
+// line, apart from the data the bands write.
+struct alignas(64) BandProgress {
+  std::uint64_t firstRowDone;
+};
+extern BandProgress bandProgress[4];
+extern std::uint64_t passNumber;
 
 }  // namespace plume::kernel
