@@ -1,4 +1,5 @@
 // Built with AVX-512 (see band_sum_skip.h).
+#include "solver/band_sum.h"
 #include "solver/band_sum_skip.h"
 
 namespace plume {

@@ -1,4 +1,6 @@
-// AVX-512 wavefront: the rows of a band in groups of eight, one row per lane.
+// Vector wavefront: the rows of a band in groups of eight, one row per lane
+// of the instruction-set layer's Vec (simd.h), so the same code runs with
+// AVX-512 and with AVX2.
 //
 // At step c lane k updates node (r-k, c-k) of its group (top row r). Lane k
 // reads (r-k, c-k-1) from its own previous step, (r-k+1, c-k) from lane k-1's
@@ -22,11 +24,12 @@
 // for the columns it needs (with one thread the previous band is complete).
 #pragma once
 
-#include <immintrin.h>
-
 #include <type_traits>
 
-#include "solver/band_sum_skip.h"
+#include "solver/band_sum.h"
+#include "solver/band_sync.h"
+#include "solver/kernel_weights.h"
+#include "solver/simd.h"
 
 namespace plume {
 namespace {
@@ -39,57 +42,34 @@ constexpr int kWindow = 3;                    // groups in flight at once
 // (eight rows of 919 nodes in 116 blocks of eight steps).
 constexpr int kSumPerStep = (8 * kLast / kBlocks + 1 + 7) / 8;
 
-// Transposes an 8 x 8 block held as eight rows.
-inline void transpose8(__m512d r[8]) {
-  const __m512i lo = _mm512_set_epi64(13, 12, 5, 4, 9, 8, 1, 0);
-  const __m512i hi = _mm512_set_epi64(15, 14, 7, 6, 11, 10, 3, 2);
-  const __m512i first = _mm512_set_epi64(11, 10, 9, 8, 3, 2, 1, 0);
-  const __m512i second = _mm512_set_epi64(15, 14, 13, 12, 7, 6, 5, 4);
-  __m512d t[8], u[8];
-  for (int p = 0; p < 8; p += 2) {
-    t[p] = _mm512_unpacklo_pd(r[p], r[p + 1]);
-    t[p + 1] = _mm512_unpackhi_pd(r[p], r[p + 1]);
-  }
-  for (int p = 0; p < 8; p += 4) {
-    u[p] = _mm512_permutex2var_pd(t[p], lo, t[p + 2]);
-    u[p + 1] = _mm512_permutex2var_pd(t[p + 1], lo, t[p + 3]);
-    u[p + 2] = _mm512_permutex2var_pd(t[p], hi, t[p + 2]);
-    u[p + 3] = _mm512_permutex2var_pd(t[p + 1], hi, t[p + 3]);
-  }
-  for (int p = 0; p < 4; ++p) {
-    r[p] = _mm512_permutex2var_pd(u[p], first, u[p + 4]);
-    r[p + 4] = _mm512_permutex2var_pd(u[p], second, u[p + 4]);
-  }
-}
-
 // Bits s (0..7) with lo <= col + s <= hi.
-inline __mmask8 columnMask(int col, int lo, int hi) {
+inline Mask columnMask(int col, int lo, int hi) {
   int sLo = lo - col > 0 ? lo - col : 0;
   int sHi = hi - col < 7 ? hi - col : 7;
   if (sLo > sHi) return 0;
-  return static_cast<__mmask8>(((1u << (sHi + 1)) - 1) & ~((1u << sLo) - 1));
+  return Mask(((1u << (sHi + 1)) - 1) & ~((1u << sLo) - 1));
 }
 
 // Lanes k whose node (r-k, c-k) lies in columns 1..919.
-inline __mmask8 activeLanes(int c) {
+inline Mask activeLanes(int c) {
   unsigned m = c >= 8 ? 0xFFu : (1u << c) - 1;
   if (c > kLast) m &= c - kLast >= 8 ? 0u : ~((1u << (c - kLast)) - 1);
-  return static_cast<__mmask8>(m);
+  return Mask(m);
 }
 
 // out[s] lane k = f[r-k][start+s-k], for rows k in `rows`, columns lo..hi
 // (others zero). `Full`: every row and column is in range (no masks).
 template <bool Full>
-inline void loadSkewed(const double* f, long stride, int r, int start, __mmask8 rows, int lo,
-                       int hi, __m512d out[8]) {
+inline void loadSkewed(const double* f, long stride, int r, int start, Mask rows, int lo, int hi,
+                       Vec out[8]) {
   for (int k = 0; k < 8; ++k) {
     const int col = start - k;
     const double* p = f + (r - k) * stride + col;
     if constexpr (Full) {
-      out[k] = _mm512_loadu_pd(p);
+      out[k] = vload(p);
     } else {
-      const __mmask8 m = (rows >> k & 1) ? columnMask(col, lo, hi) : 0;
-      out[k] = _mm512_maskz_loadu_pd(m, p);
+      const Mask m = (rows >> k & 1) ? columnMask(col, lo, hi) : 0;
+      out[k] = vloadMasked(m, p);
     }
   }
   transpose8(out);
@@ -98,88 +78,83 @@ inline void loadSkewed(const double* f, long stride, int r, int start, __mmask8 
 // Stores step vectors v[s] (lane k = node (r-k, c0+s-k)) into rows r-k;
 // columns 1..919 and lanes in `rows` only.
 template <bool Full>
-inline void storeSkewed(double* f, int r, int c0, __mmask8 rows, __m512d v[8]) {
+inline void storeSkewed(double* f, int r, int c0, Mask rows, Vec v[8]) {
   transpose8(v);
   for (int k = 0; k < 8; ++k) {
     if (!Full && !(rows >> k & 1)) continue;
     const int col = c0 - k;
-    const __mmask8 m = Full ? 0xFF : columnMask(col, 1, kLast);
-    _mm512_mask_storeu_pd(f + (r - k) * long(kCols) + col, m, v[k]);
+    if constexpr (Full)
+      vstore(f + (r - k) * long(kCols) + col, v[k]);
+    else
+      vstoreMasked(f + (r - k) * long(kCols) + col, columnMask(col, 1, kLast), v[k]);
   }
 }
 
 // West neighbours: lane k takes lane k+1 of `north`, lane 7 takes extra[s].
-inline __m512d westOf(__m512d north, __m512d extra, int s) {
-  const __m512i idx = _mm512_add_epi64(_mm512_set_epi64(8, 7, 6, 5, 4, 3, 2, 1),
-                                       _mm512_set_epi64(s, 0, 0, 0, 0, 0, 0, 0));
-  return _mm512_permutex2var_pd(north, idx, extra);
-}
+inline Vec westOf(Vec north, Vec extra, int s) { return shiftDown(north, extra, s); }
 
 // East neighbours: lane k takes lane k-1 of `prev`, lane 0 takes top[s].
-inline __m512d eastOf(__m512d prev, __m512d top, int s) {
-  const __m512i idx = _mm512_set_epi64(6, 5, 4, 3, 2, 1, 0, 8 + s);
-  return _mm512_permutex2var_pd(prev, idx, top);
-}
+inline Vec eastOf(Vec prev, Vec top, int s) { return shiftUp(prev, top, s); }
 
 struct Group {
   int r;          // top row
   int rows;       // rows in the group (1..8)
-  __mmask8 lanes; // lanes that hold rows
+  Mask lanes;  // lanes that hold rows
 };
 
 inline Group groupOf(int band, int q) {
   const int r = kBandTop[band] - 8 * q;
   const int left = r - kBandBottom[band] + 1;
   const int n = left < 8 ? left : 8;
-  return {r, n, static_cast<__mmask8>((1u << n) - 1)};
+  return {r, n, Mask((1u << n) - 1)};
 }
 
 inline int groupCount(int band) { return (kBandTop[band] - kBandBottom[band] + 8) / 8; }
 
 // Rows a group loads from a field: its own, plus the row below its last lane
 // (the west neighbour of that lane) when the group has fewer than 8 rows.
-inline __mmask8 loadRows(const Group& g) {
-  return g.rows < 8 ? static_cast<__mmask8>((1u << (g.rows + 1)) - 1) : 0xFF;
+inline Mask loadRows(const Group& g) {
+  return g.rows < 8 ? Mask((1u << (g.rows + 1)) - 1) : 0xFF;
 }
 
 // State a field carries from one block of a group to the next.
 struct Carry {
-  __m512d prev;  // lane k: the last value it stored (south of its next node)
-  __m512d old;   // lane k: the old value at its next node
+  Vec prev;  // lane k: the last value it stored (south of its next node)
+  Vec old;   // lane k: the old value at its next node
 };
 
 inline Carry startCarry(const Field& f, const Group& g) {
   alignas(64) double prev[8] = {0, 0, 0, 0, 0, 0, 0, 0};
   for (int k = 0; k < g.rows; ++k) prev[k] = f[g.r - k][0];
   alignas(64) double old[8] = {f[g.r][1], 0, 0, 0, 0, 0, 0, 0};
-  return {_mm512_load_pd(prev), _mm512_load_pd(old)};
+  return {vloadAligned(prev), vloadAligned(old)};
 }
 
 // A field's inputs for one block: north (old) values per step, the extra
 // west row for lane 7, and the row above the group for lane 0.
 struct Inputs {
-  __m512d north[8];
-  __m512d extra;
-  __m512d top;
+  Vec north[8];
+  Vec extra;
+  Vec top;
 };
 
 template <bool Full>
 inline void loadInputs(const Field& f, const double* topRow, const Group& g, int c0, Inputs& in) {
   loadSkewed<Full>(&f[0][0], kCols, g.r, c0 + 1, loadRows(g), 0, NY, in.north);
   if constexpr (Full) {
-    in.extra = _mm512_loadu_pd(&f[g.r - 8][c0 - 7]);
-    in.top = _mm512_loadu_pd(topRow + c0);
+    in.extra = vload(&f[g.r - 8][c0 - 7]);
+    in.top = vload(topRow + c0);
   } else {
-    in.extra = g.rows == 8 ? _mm512_maskz_loadu_pd(columnMask(c0 - 7, 0, NY), &f[g.r - 8][c0 - 7])
-                           : _mm512_setzero_pd();
-    in.top = _mm512_maskz_loadu_pd(columnMask(c0, 0, NY), topRow + c0);
+    in.extra =
+        g.rows == 8 ? vloadMasked(columnMask(c0 - 7, 0, NY), &f[g.r - 8][c0 - 7]) : vzero();
+    in.top = vloadMasked(columnMask(c0, 0, NY), topRow + c0);
   }
 }
 
 // Weights of a group's block: step s, weight x (W, S, E, N) at w[s][x].
 struct Weights {
   const double (*w)[4][8];
-  __m512d get(int s, int x) const { return _mm512_load_pd(w[s][x]); }
+  Vec get(int s, int x) const { return vloadAligned(w[s][x]); }
 };
 
 inline Weights weightsOf(int band, int q, int c0) {
@@ -188,7 +163,7 @@ inline Weights weightsOf(int band, int q, int c0) {
 
 // A block where all weights are the still-flow weight: nothing to load.
 struct StillWeights {
-  __m512d get(int, int) const { return _mm512_set1_pd(kStillWeight); }
+  Vec get(int, int) const { return vset(kStillWeight); }
 };
 
 // The still weights laid out as a block, for a still block run beside
@@ -225,7 +200,7 @@ alignas(64) thread_local double groupWeights[4][8][kPad];
 // Puts the still-flow weight into vector v (columns 1 + 8v ...) of the
 // scratch row k, which the weight pass left out.
 inline void fillStill(int k, int v) {
-  for (int x = 0; x < 4; ++x) _mm512_storeu_pd(&groupWeights[x][k][1 + 8 * v], _mm512_set1_pd(kStillWeight));
+  for (int x = 0; x < 4; ++x) vstore(&groupWeights[x][k][1 + 8 * v], vset(kStillWeight));
 }
 
 // Lays a block of a group's weights (in groupWeights) out along its diagonals.
@@ -234,47 +209,43 @@ template <bool Full>
 void diagonaliseWeights(int band, int q, int c0) {
   const Group g = groupOf(band, q);
   for (int x = 0; x < 4; ++x) {
-    __m512d v[8];
+    Vec v[8];
     loadSkewed<Full>(&groupWeights[x][0][0], -kPad, 0, c0, g.lanes, 1, kLast, v);
-    for (int s = 0; s < 8; ++s) _mm512_store_pd(diagonalWeights[band][q][c0 - 1 + s][x], v[s]);
+    for (int s = 0; s < 8; ++s) vstoreAligned(diagonalWeights[band][q][c0 - 1 + s][x], v[s]);
   }
 }
 
 template <class W>
-inline __m512d centreWeights(const W& wt, int s) {
-  return _mm512_add_pd(_mm512_add_pd(_mm512_add_pd(wt.get(s, 0), wt.get(s, 1)), wt.get(s, 2)),
-                       wt.get(s, 3));
+inline Vec centreWeights(const W& wt, int s) {
+  return vadd(vadd(vadd(wt.get(s, 0), wt.get(s, 1)), wt.get(s, 2)), wt.get(s, 3));
 }
 
 // Weighted sum ((aS*south + aW*west) + aE*east) + aN*north.
 template <class W>
-inline __m512d neighbourSum(const W& wt, int s, __m512d south, __m512d west, __m512d east,
-                            __m512d north) {
-  __m512d sum = _mm512_add_pd(_mm512_mul_pd(wt.get(s, 1), south), _mm512_mul_pd(wt.get(s, 0), west));
-  sum = _mm512_add_pd(sum, _mm512_mul_pd(wt.get(s, 2), east));
-  return _mm512_add_pd(sum, _mm512_mul_pd(wt.get(s, 3), north));
+inline Vec neighbourSum(const W& wt, int s, Vec south, Vec west, Vec east, Vec north) {
+  Vec sum = vadd(vmul(wt.get(s, 1), south), vmul(wt.get(s, 0), west));
+  sum = vadd(sum, vmul(wt.get(s, 2), east));
+  return vadd(sum, vmul(wt.get(s, 3), north));
 }
 
 // s / ap, by the exact division by 4/(h*h) in the lanes where ap is that
 // constant (all four weights 1/(h*h): no flow to speak of), by a divide
 // instruction in the others.
-inline __m512d divideByCentre(__m512d s, __m512d ap) {
-  const __mmask8 constant = _mm512_cmp_pd_mask(ap, _mm512_set1_pd(fourOverHH), _CMP_EQ_OQ);
-  if (constant == 0) return _mm512_div_pd(s, ap);
-  const __m512d q = divByFourOverHH(s);
+inline Vec divideByCentre(Vec s, Vec ap) {
+  const Mask constant = vequal(ap, vset(fourOverHH));
+  if (constant == 0) return vdiv(s, ap);
+  const Vec q = divByFourOverHH(s);
   if (constant == 0xFF) return q;
-  return _mm512_mask_div_pd(q, static_cast<__mmask8>(~constant), s, ap);
+  return vdivWhere(~constant & kAllLanes, q, s, ap);
 }
 
 // sum / ap at step s; ap is 4/(h*h) bit for bit in a still block.
-inline __m512d divideByCentre(const Weights& wt, int s, __m512d sum) {
+inline Vec divideByCentre(const Weights& wt, int s, Vec sum) {
   return divideByCentre(sum, centreWeights(wt, s));
 }
-inline __m512d divideByCentre(const StillWeights&, int, __m512d sum) { return divByFourOverHH(sum); }
+inline Vec divideByCentre(const StillWeights&, int, Vec sum) { return divByFourOverHH(sum); }
 
-inline __m512d relaxed(__m512d g, __m512d old) {
-  return _mm512_add_pd(g, _mm512_mul_pd(_mm512_set1_pd(relaxWeight), old));
-}
+inline Vec relaxed(Vec g, Vec old) { return vadd(g, vmul(vset(relaxWeight), old)); }
 
 // Whether the blocks t, t-kLag, ... of groups q0, q0+1, ... are all still.
 inline bool allStill(int band, int q0, int t) {
@@ -328,12 +299,12 @@ void pipeline(int band, Prepare prepare, Block block, Interleaved interleaved, F
 // Temperature of step s of a block; only the `active` lanes (nodes in
 // range) carry their value on (all of them in a full block).
 template <bool Full, class W>
-inline __m512d temperatureStep(const W& wt, const Inputs& in, Carry& cr, int s, __mmask8 active) {
-  __m512d west = westOf(in.north[s], in.extra, s);
-  __m512d east = eastOf(cr.prev, in.top, s);
-  __m512d sum = neighbourSum(wt, s, cr.prev, west, east, in.north[s]);
-  __m512d v = relaxed(divideByCentre(wt, s, sum), cr.old);
-  cr.prev = Full ? v : _mm512_mask_mov_pd(cr.prev, active, v);
+inline Vec temperatureStep(const W& wt, const Inputs& in, Carry& cr, int s, Mask active) {
+  Vec west = westOf(in.north[s], in.extra, s);
+  Vec east = eastOf(cr.prev, in.top, s);
+  Vec sum = neighbourSum(wt, s, cr.prev, west, east, in.north[s]);
+  Vec v = relaxed(divideByCentre(wt, s, sum), cr.old);
+  cr.prev = Full ? v : vselect(active, cr.prev, v);
   cr.old = in.north[s];
   return v;
 }
@@ -393,7 +364,7 @@ void temperatureRowsSimd(int band) {
     loadInputs<Full>(T, topRow, g, c0, in);
     Carry& cr = carry[q];
     withWeights(band, q, c0, [&](const auto& wt) {
-      __m512d out[8];
+      Vec out[8];
       for (int s = 0; s < 8; ++s)
         out[s] = temperatureStep<Full>(wt, in, cr, s, Full ? 0xFF : g.lanes & activeLanes(c0 + s));
       storeSkewed<Full>(&T[0][0], g.r, c0, g.lanes, out);
@@ -401,7 +372,7 @@ void temperatureRowsSimd(int band) {
   }, [&](int q0, int t, bool still) {
     Inputs in[kWindow];
     Carry cr[kWindow];
-    __m512d out[kWindow][8];
+    Vec out[kWindow][8];
     for (int m = 0; m < kWindow; ++m) {
       const Group g = groupOf(band, q0 + m);
       cr[m] = carry[q0 + m];
@@ -443,7 +414,7 @@ struct BandSum {
       const double* w = Omega[row];
       const int end = column + n <= kLast + 1 ? column + n : kLast + 1;
       double s = sum;
-      const __m512d halfUlp = halfUlpOf(s);  // of the sum so far: no larger than later
+      const Vec halfUlp = halfUlpOf(s);  // of the sum so far: no larger than later
       int j = column;
       for (; j + 8 <= end; j += 8) {
         if (negligibleTerms(w + j, halfUlp)) continue;
@@ -466,30 +437,30 @@ struct BandSum {
 alignas(64) thread_local double windowBuoyancy[kWindow * 8][kPad];
 
 inline void computeBuoyancy(int i, double* out) {
-  const __m512d gr = _mm512_set1_pd(Gr);
+  const Vec gr = vset(Gr);
   for (int j = 1; j <= kLast; j += 8) {
-    __m512d d = _mm512_sub_pd(_mm512_loadu_pd(&T[i + 1][j]), _mm512_loadu_pd(&T[i - 1][j]));
-    _mm512_storeu_pd(out + j, _mm512_mul_pd(divByTwoH(d), gr));
+    Vec d = vsub(vload(&T[i + 1][j]), vload(&T[i - 1][j]));
+    vstore(out + j, vmul(divByTwoH(d), gr));
   }
 }
 
 // Vorticity and stream function of step s of a block; only the `active`
 // lanes carry their values on (all of them in a full block).
 template <bool Full, class W>
-inline void vorticityStep(const W& wt, const Inputs& om, const Inputs& ps, __m512d source, Carry& co,
-                          Carry& cp, int s, __mmask8 active, __m512d& outOmega, __m512d& outPsi) {
-  __m512d west = westOf(om.north[s], om.extra, s);
-  __m512d east = eastOf(co.prev, om.top, s);
-  __m512d total = _mm512_add_pd(neighbourSum(wt, s, co.prev, west, east, om.north[s]), source);
-  __m512d w = relaxed(divideByCentre(wt, s, total), co.old);
-  if (!Full) w = _mm512_maskz_mov_pd(active, w);  // idle lanes: 0, on the fast division path
-  co.prev = Full ? w : _mm512_mask_mov_pd(co.prev, active, w);
+inline void vorticityStep(const W& wt, const Inputs& om, const Inputs& ps, Vec source, Carry& co,
+                          Carry& cp, int s, Mask active, Vec& outOmega, Vec& outPsi) {
+  Vec west = westOf(om.north[s], om.extra, s);
+  Vec east = eastOf(co.prev, om.top, s);
+  Vec total = vadd(neighbourSum(wt, s, co.prev, west, east, om.north[s]), source);
+  Vec w = relaxed(divideByCentre(wt, s, total), co.old);
+  if (!Full) w = vselect(active, vzero(), w);  // idle lanes: 0, on the fast division path
+  co.prev = Full ? w : vselect(active, co.prev, w);
   co.old = om.north[s];
   outOmega = w;
-  __m512d a = divByHH(_mm512_add_pd(cp.prev, ps.north[s]));
-  __m512d b = divByHH(_mm512_add_pd(westOf(ps.north[s], ps.extra, s), eastOf(cp.prev, ps.top, s)));
-  __m512d p = relaxed(divByFourOverHH(_mm512_add_pd(_mm512_add_pd(a, b), w)), cp.old);
-  cp.prev = Full ? p : _mm512_mask_mov_pd(cp.prev, active, p);
+  Vec a = divByHH(vadd(cp.prev, ps.north[s]));
+  Vec b = divByHH(vadd(westOf(ps.north[s], ps.extra, s), eastOf(cp.prev, ps.top, s)));
+  Vec p = relaxed(divByFourOverHH(vadd(vadd(a, b), w)), cp.old);
+  cp.prev = Full ? p : vselect(active, cp.prev, p);
   cp.old = ps.north[s];
   outPsi = p;
 }
@@ -517,12 +488,12 @@ void vorticityRowsSimd(int band, double& sum) {
     Inputs om, ps;
     loadInputs<Full>(Omega, first ? eastOfTop(band, edgeOmega, Omega) : Omega[g.r + 1], g, c0, om);
     loadInputs<Full>(Psi, first ? eastOfTop(band, edgePsi, Psi) : Psi[g.r + 1], g, c0, ps);
-    __m512d source[8];
+    Vec source[8];
     loadSkewed<Full>(windowBuoyancy[8 * (q - window)], -kPad, 0, c0, g.lanes, 1, kLast, source);
     Carry& co = omegaCarry[q];
     Carry& cp = psiCarry[q];
     withWeights(band, q, c0, [&](const auto& wt) {
-    __m512d outOmega[8], outPsi[8];
+    Vec outOmega[8], outPsi[8];
     for (int s = 0; s < 8; ++s) {
       vorticityStep<Full>(wt, om, ps, source[s], co, cp, s, Full ? 0xFF : g.lanes & activeLanes(c0 + s),
                           outOmega[s], outPsi[s]);
@@ -534,7 +505,7 @@ void vorticityRowsSimd(int band, double& sum) {
   }, [&](int q0, int t, bool still) {
     Inputs om[kWindow], ps[kWindow];
     Carry co[kWindow], cp[kWindow];
-    __m512d source[kWindow][8], outOmega[kWindow][8], outPsi[kWindow][8];
+    Vec source[kWindow][8], outOmega[kWindow][8], outPsi[kWindow][8];
     for (int m = 0; m < kWindow; ++m) {
       const int q = q0 + m, c0 = 1 + 8 * (t - kLag * m);
       const Group g = groupOf(band, q);

@@ -1,0 +1,25 @@
+// The vorticity band sums of the vector wavefront: terms that cannot change
+// a sum are passed over (band_sum_skip.h says why that keeps the bits).
+#pragma once
+
+#include "solver/simd.h"
+
+namespace plume {
+namespace {
+
+// Half an ulp of s in every lane, or 0 (nothing is below it).
+inline Vec halfUlpOf(double s) {
+  const unsigned long long exponent = __builtin_bit_cast(unsigned long long, s) & 0x7ff0000000000000ULL;
+  return vset(s >= 0x1p-1021 && s <= 0x1.fffffffffffffp+1023
+                  ? __builtin_bit_cast(double, exponent) * 0x1p-53
+                  : 0.0);
+}
+
+// Whether all eight terms (w[k]*w[k])*2 are below halfUlp.
+inline bool negligibleTerms(const double* w, Vec halfUlp) {
+  const Vec v = vload(w);
+  return vless(vmul(vmul(v, v), vset(2.0)), halfUlp) == kAllLanes;
+}
+
+}  // namespace
+}  // namespace plume

@@ -1,0 +1,53 @@
+// The three node updates of the production kernels, one node at a time, with
+// the weights of the row laid out by the weight pass (kernel_weights.h). The
+// operations and their order are those of node_update.h; divisions by the
+// grid constants use the exact divisions, which give the same quotients.
+#pragma once
+
+#include "solver/bands.h"
+#include "solver/exact_division.h"
+#include "solver/kernel_state.h"
+#include "state/grid.h"
+
+namespace plume {
+namespace {
+
+using namespace plume::kernel;
+
+// aP as the literal aP adds it: ((aW + aS) + aE) + aN.
+inline double centreWeight(int i, int j) {
+  return ((weightW[i][j] + weightS[i][j]) + weightE[i][j]) + weightN[i][j];
+}
+
+// s / ap. Where the flow is too slow to change the weights, each is 1/(h*h)
+// and ap is the constant 4/(h*h) bit for bit; the quotient is then the exact
+// division by that constant, which needs no divide instruction.
+inline double divideByCentre(double s, double ap) {
+  return ap == fourOverHH ? divByFourOverHH(s) : s / ap;
+}
+
+// New temperature at (i, j) from its south (this pass) and east values.
+inline double temperatureAt(int i, int j, double south, double east) {
+  double s = ((weightS[i][j] * south + weightW[i][j] * T[i - 1][j]) + weightE[i][j] * east) +
+             weightN[i][j] * T[i][j + 1];
+  return divideByCentre(s, centreWeight(i, j)) + relaxWeight * T[i][j];
+}
+
+// New vorticity at (i, j) from its south (this pass) and east values.
+inline double vorticityAt(int i, int j, double south, double east) {
+  double s = ((weightS[i][j] * south + weightW[i][j] * Omega[i - 1][j]) + weightE[i][j] * east) +
+             weightN[i][j] * Omega[i][j + 1];
+  s = s + divByTwoH(T[i + 1][j] - T[i - 1][j]) * Gr;
+  return divideByCentre(s, centreWeight(i, j)) + relaxWeight * Omega[i][j];
+}
+
+// New stream function at (i, j) from its south and east values and the
+// node's new vorticity w.
+inline double streamFunctionAt(int i, int j, double south, double east, double w) {
+  double a = divByHH(south + Psi[i][j + 1]);
+  double b = divByHH(Psi[i - 1][j] + east);
+  return divByFourOverHH((a + b) + w) + relaxWeight * Psi[i][j];
+}
+
+}  // namespace
+}  // namespace plume
