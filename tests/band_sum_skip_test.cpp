@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <string>
 
 #include "solver/band_sum_skip.h"
 #include "solver/cpu_features.h"
@@ -19,12 +20,30 @@ double addTerms(const double* w, double s) {
   return s;
 }
 
-bool skipped(const double (&w)[8], double s) { return plume::negligibleTermsAvx512(w, s); }
+// The skip test as built for AVX-512 or AVX2.
+struct Build {
+  const char* name;
+  bool (*skips)(const double*, double);
+  bool available;
+};
+const Build kBuilds[] = {{"avx512", plume::negligibleTermsAvx512, plume::cpuHasAvx512()},
+                         {"avx2", plume::negligibleTermsAvx2, plume::cpuHasAvx2Fma()}};
+
+class BandSumSkip : public ::testing::TestWithParam<Build> {
+ protected:
+  void SetUp() override {
+    if (!GetParam().available)
+      GTEST_SKIP() << "the " << GetParam().name << " build is not run: this CPU lacks its instructions";
+  }
+  static bool skipped(const double (&w)[8], double s) { return GetParam().skips(w, s); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Build, BandSumSkip, ::testing::ValuesIn(kBuilds),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 
-TEST(BandSumSkip, HalfAnUlpIsNotSkippedBelowItIs) {
-  if (!plume::cpuHasAvx512()) GTEST_SKIP() << "no AVX-512";
+TEST_P(BandSumSkip, HalfAnUlpIsNotSkippedBelowItIs) {
   // Sum 4 + 2^-50 (odd last bit); a term of 2^-51 is exactly half an ulp and
   // rounds the sum up to even, so it must be added.
   const double s = 4 + 0x1p-50;
@@ -41,8 +60,7 @@ TEST(BandSumSkip, HalfAnUlpIsNotSkippedBelowItIs) {
   EXPECT_TRUE(skipped(zeros, 1.0));
 }
 
-TEST(BandSumSkip, NothingIsSkippedForZeroTinyOrNonFiniteSums) {
-  if (!plume::cpuHasAvx512()) GTEST_SKIP() << "no AVX-512";
+TEST_P(BandSumSkip, NothingIsSkippedForZeroTinyOrNonFiniteSums) {
   double zeros[8] = {0, 0, 0, 0, 0, 0, 0, 0};
   for (double s : {0.0, 0x1p-1074, 0x1p-1022, 0x1.fffffffffffffp-1022,
                    std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()})
@@ -50,8 +68,7 @@ TEST(BandSumSkip, NothingIsSkippedForZeroTinyOrNonFiniteSums) {
   EXPECT_TRUE(skipped(zeros, 0x1p-1021));
 }
 
-TEST(BandSumSkip, SkippedVectorsLeaveTheSumUnchanged) {
-  if (!plume::cpuHasAvx512()) GTEST_SKIP() << "no AVX-512";
+TEST_P(BandSumSkip, SkippedVectorsLeaveTheSumUnchanged) {
   std::mt19937_64 next(11);
   auto unit = [&] { return static_cast<double>(next() >> 11) * 0x1p-53; };
   long skips = 0, kept = 0;
