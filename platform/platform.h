@@ -26,6 +26,9 @@ std::string reportFileName();
 // Pushes a written file to the disk before it replaces the old one.
 void syncFile(std::FILE* f);
 
+// True when files can be created in the existing folder `path`.
+bool folderWritable(const std::string& path);
+
 // Replaces `target` by `temp` in one step; false when that failed.
 bool replaceFile(const std::string& temp, const std::string& target);
 

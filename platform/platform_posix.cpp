@@ -53,6 +53,8 @@ std::string reportFileName() { return cp1251ToUtf8(ru("Отчет.txt")); }
 
 void syncFile(std::FILE* f) { fsync(fileno(f)); }
 
+bool folderWritable(const std::string& path) { return access(path.c_str(), W_OK | X_OK) == 0; }
+
 bool replaceFile(const std::string& temp, const std::string& target) {
   return std::rename(temp.c_str(), target.c_str()) == 0;
 }

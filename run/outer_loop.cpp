@@ -35,10 +35,13 @@ void printIterationMessage(std::string_view text, int k) {
 
 namespace {
 
-void saveResults() {
+void saveResults(const SavePoint&) {
   fillMirrorHalf();
   writeResults();
 }
+
+void (*plainSave)() = nullptr;
+void callPlainSave(const SavePoint&) { plainSave(); }
 
 }  // namespace
 
@@ -48,13 +51,19 @@ void bareIteration(void (*step)()) {
   step();
 }
 
-RunOutcome runIterations() { return runIterationsWith(kSchedule, iterationStep, saveResults); }
+RunOutcome runIterations() { return runIterationsFrom(kSchedule, {}, iterationStep, saveResults); }
 
 RunOutcome runIterationsWith(const LoopSchedule& schedule, void (*step)(), void (*save)()) {
-  double prevOmegaSqSum = 0.0;
-  double residual = 0.0;  // shown as 0 by the progress line of iteration 0
+  plainSave = save;
+  return runIterationsFrom(schedule, {}, step, callPlainSave);
+}
+
+RunOutcome runIterationsFrom(const LoopSchedule& schedule, const LoopStart& start, void (*step)(),
+                             void (*save)(const SavePoint&)) {
+  double prevOmegaSqSum = start.prevOmegaSqSum;
+  double residual = start.residual;  // 0 for the progress line of iteration 0
   int lastSaved = -1;
-  for (int iteration = 0; iteration < schedule.maxIterations; ++iteration) {
+  for (int iteration = start.iteration; iteration < schedule.maxIterations; ++iteration) {
     const int k = iteration;
     if (k % schedule.progressInterval == 0) printProgress(k, residual);
 
@@ -65,34 +74,35 @@ RunOutcome runIterationsWith(const LoopSchedule& schedule, void (*step)(), void 
       // NaN never recovers and never passes the stopping test: stop here and
       // keep the fields for inspection.
       printIterationMessage(ru("Расчет разошелся: невязка не является конечным числом на итерации "), k);
-      save();
-      return {RunEnd::Diverged, k};
+      save({k + 1, prevOmegaSqSum, residual, false, true});
+      return {RunEnd::Diverged, k, residual};
     }
     bool converged = residual < residualLimit;
     if (converged) {
       consoleWrite(ru("Достигнут предел невязки!!\n"));
       printIterationMessage(ru("Количество итераций = "), k);
       iteration = schedule.maxIterations;
-      save();
+      save({k + 1, prevOmegaSqSum, residual, true, false});
     } else {
       prevOmegaSqSum = omegaSqSum;
     }
     if (iteration % schedule.saveInterval == 0) {
-      save();
+      save({k + 1, prevOmegaSqSum, residual, converged, false});
       lastSaved = k;
     }
-    if (converged) return {RunEnd::Converged, k};
+    if (converged) return {RunEnd::Converged, k, residual};
 
     if (interruptSignal() != 0) {
       printIterationMessage(ru("Расчет прерван сигналом, сохраняются результаты итерации "), k);
-      save();
-      return {RunEnd::Interrupted, k};
+      save({k + 1, prevOmegaSqSum, residual, false, false});
+      return {RunEnd::Interrupted, k, residual};
     }
   }
   // Limit reached without convergence: keep the work done since the last save.
   const int last = schedule.maxIterations - 1;
-  if (last >= 0 && lastSaved != last) save();
-  return {RunEnd::Exhausted, last};
+  if (last >= start.iteration && lastSaved != last)
+    save({last + 1, prevOmegaSqSum, residual, false, false});
+  return {RunEnd::Exhausted, last, residual};
 }
 
 }  // namespace plume

@@ -21,7 +21,9 @@ struct LoopSchedule {
   int progressInterval;  // a progress line before iterations that are multiples of it
 };
 
-inline constexpr LoopSchedule kSchedule{PLUME_MAX_ITERATIONS, PLUME_SAVE_INTERVAL,
+// Internal linkage: a test build of the program may compile its entry with
+// a short schedule of its own.
+constexpr LoopSchedule kSchedule{PLUME_MAX_ITERATIONS, PLUME_SAVE_INTERVAL,
                                         PLUME_PROGRESS_INTERVAL};
 inline constexpr double residualLimit = 1e-7;
 
@@ -34,7 +36,25 @@ enum class RunEnd {
 
 struct RunOutcome {
   RunEnd end;
-  int iteration;  // number of the last iteration run
+  int iteration;          // number of the last iteration run
+  double residual = 0.0;  // its residual
+};
+
+// Where the loop starts: a fresh run at iteration 0 with nothing to compare,
+// or a resumed one with the values its last save left.
+struct LoopStart {
+  int iteration = 0;            // number of the first iteration to run
+  double prevOmegaSqSum = 0.0;  // compared by its stopping test
+  double residual = 0.0;        // shown by its progress line
+};
+
+// The loop's state at a save, after iteration `completed` - 1.
+struct SavePoint {
+  int completed;          // iterations done: the next one's number
+  double prevOmegaSqSum;  // what the next stopping test would compare with
+  double residual;        // the last iteration's residual
+  bool converged;         // the stopping test held
+  bool diverged;          // the residual is not finite
 };
 
 // One pass of the loop's body without progress line, stopping test or save:
@@ -47,5 +67,9 @@ RunOutcome runIterations();
 
 // The loop with the given schedule, iteration step and result writer.
 RunOutcome runIterationsWith(const LoopSchedule& schedule, void (*step)(), void (*save)());
+
+// The loop from `start`; `save` learns the loop's state at each save.
+RunOutcome runIterationsFrom(const LoopSchedule& schedule, const LoopStart& start, void (*step)(),
+                             void (*save)(const SavePoint&));
 
 }  // namespace plume

@@ -8,11 +8,20 @@
 
 namespace plume {
 
-std::string runSummary(double elapsedSeconds) {
-  // Minutes and seconds are both taken from the whole elapsed time; there is
-  // no hours field, so minutes may exceed 59.
-  int minutes = static_cast<int>(elapsedSeconds / 60.0);
-  int seconds = static_cast<int>(elapsedSeconds) % 60;
+namespace {
+
+// Minutes and seconds are both taken from the whole elapsed time; there is
+// no hours field, so minutes may exceed 59.
+void appendDuration(std::string& s, double elapsedSeconds) {
+  appendInteger(s, static_cast<int>(elapsedSeconds / 60.0));
+  s += ru(" минут,   ");
+  appendInteger(s, static_cast<int>(elapsedSeconds) % 60);
+  s += ru(" секунд\n");
+}
+
+}  // namespace
+
+std::string runSummary(double elapsedSeconds, double totalSeconds) {
   std::string s = ru("Размерность сетки = ").str();
   appendInteger(s, NY);
   s += '*';
@@ -23,15 +32,17 @@ std::string runSummary(double elapsedSeconds) {
   appendNumber(s, Pr);
   s += '\n';
   s += ru("Понадобилось времени: ");
-  appendInteger(s, minutes);
-  s += ru(" минут,   ");
-  appendInteger(s, seconds);
-  s += ru(" секунд\n\n");
+  appendDuration(s, elapsedSeconds);
+  if (totalSeconds >= 0.0) {
+    s += ru("Всего с начала расчета: ");
+    appendDuration(s, totalSeconds);
+  }
+  s += '\n';
   return s;
 }
 
-void reportRun(double elapsedSeconds) {
-  std::string summary = runSummary(elapsedSeconds);
+void reportRun(double elapsedSeconds, double totalSeconds) {
+  std::string summary = runSummary(elapsedSeconds, totalSeconds);
   consoleWrite(summary);
   writeFileAtomically(reportFileName(), summary);
 }

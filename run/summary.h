@@ -5,10 +5,11 @@
 namespace plume {
 
 // The run summary (grid size, Gr and Pr, elapsed time of the loop) as
-// Windows-1251 text: three lines and an empty line.
-std::string runSummary(double elapsedSeconds);
+// Windows-1251 text: three lines and an empty line. A resumed run
+// (totalSeconds >= 0) adds a fourth line, the loop time of all its segments.
+std::string runSummary(double elapsedSeconds, double totalSeconds = -1.0);
 
 // Prints the summary and stores it in the report file.
-void reportRun(double elapsedSeconds);
+void reportRun(double elapsedSeconds, double totalSeconds = -1.0);
 
 }  // namespace plume

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <iterator>
 
 #include "output/number_format.h"
@@ -55,6 +56,18 @@ std::string fault(std::string_view what) {
   return ru("Ошибка в файле '").str() + kParameterFile + "': " + std::string(what) + "\n";
 }
 
+// Where the file was looked for, and where a working directory comes from.
+std::string missingFileHint() {
+  std::error_code ec;
+  std::string cwd = std::filesystem::current_path(ec).string();
+  bool ascii = !ec;
+  for (char c : cwd) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  std::string where = ascii ? " '" + cwd + "'" : "";
+  return ru("Он ищется как '").str() + kParameterFile + ru("' в рабочей папке").str() + where +
+         ru(".\nГотовая рабочая папка - examples/ из поставки plume: скопируйте ее "
+            "(cp -R examples ~/case) и запускайте plume в копии.\n").str();
+}
+
 }  // namespace
 
 std::optional<std::string> parseParameters(std::string_view text, ParameterValues& values) {
@@ -86,7 +99,10 @@ std::optional<std::string> parseParameters(std::string_view text, ParameterValue
   return std::nullopt;
 }
 
+ParameterValues parameterValues;
+
 void setInitialState(const ParameterValues& v) {
+  parameterValues = v;
   Gr = v.Gr;
   Pr = v.Pr;
   for (int i = 0; i <= NX; ++i)
@@ -110,7 +126,7 @@ void setInitialState(const ParameterValues& v) {
 int readParameters() {
   std::FILE* f = std::fopen(kParameterFile, "rb");
   if (f == nullptr) {
-    consoleWrite(ru("Не найден файл 'parametrs'!!!\n"));
+    consoleWrite(ru("Не найден файл 'parametrs'!!!\n").str() + missingFileHint());
     waitForKey();
     return 1;
   }

@@ -25,8 +25,11 @@ struct ParameterValues {
 // ignored.
 std::optional<std::string> parseParameters(std::string_view text, ParameterValues& values);
 
-// Stores Gr and Pr and sets the fields to their initial state with the given
-// wall temperatures.
+// The six values of the running case, as set by setInitialState.
+extern ParameterValues parameterValues;
+
+// Stores Gr and Pr (and all six in parameterValues) and sets the fields to
+// their initial state with the given wall temperatures.
 void setInitialState(const ParameterValues& values);
 
 // Reads the parameter file and sets the initial state. Returns 0 on success;

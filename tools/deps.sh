@@ -2,8 +2,8 @@
 # Installs the Debian packages plume's build, tests and pictures need, when
 # they are missing. Needs root (or sudo) only when something is missing.
 set -euo pipefail
-packages=(cmake g++ libgtest-dev libgmock-dev python3-matplotlib python3-numpy)
-[ "${PLUME_WINDOWS_CHECK:-1}" = 1 ] && packages+=(g++-mingw-w64-x86-64-posix)
+packages=(cmake g++ libgtest-dev libgmock-dev zlib1g-dev python3-matplotlib python3-numpy)
+[ "${PLUME_WINDOWS_CHECK:-1}" = 1 ] && packages+=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,17 +1,21 @@
-// plume-trace N OUTDIR [production|literal]
+// plume-trace [--from CHECKPOINT] N OUTDIR [production|literal]
 //
-// Verification tool. Reads Result/parametrs as the program does, runs exactly
-// N iterations of the outer loop's body (wall vorticity, source temperature,
-// iteration step, residual) without progress lines, result files or stopping
+// Verification tool. Reads Result/parametrs as the program does (or starts
+// from the state and parameters of a checkpoint), runs exactly N iterations
+// of the outer loop's body (wall vorticity, source temperature, iteration
+// step, residual) without progress lines, result files or stopping
 // test, then writes into OUTDIR the fields T.f64, Omega.f64, Psi.f64
 // (1201 x 921 little-endian doubles each, row-major) and omegaSqSum.txt (one
-// line per iteration: k, TAB, omegaSqSum with %.17g).
+// line per iteration: k, TAB, omegaSqSum with %.17g; k counts on from the
+// checkpoint's iterations). OUTDIR is created when missing.
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
+#include "output/checkpoint.h"
 #include "platform/platform.h"
 #include "run/outer_loop.h"
 #include "solver/iteration_step.h"
@@ -32,9 +36,15 @@ bool writeBytes(const std::string& path, const void* data, std::size_t size) {
 
 int main(int argc, char** argv) {
   using namespace plume;
+  const char* from = nullptr;
+  if (argc >= 3 && std::strcmp(argv[1], "--from") == 0) {
+    from = argv[2];
+    argv += 2;
+    argc -= 2;
+  }
   if (argc < 3 || argc > 4 ||
       (argc == 4 && std::strcmp(argv[3], "production") != 0 && std::strcmp(argv[3], "literal") != 0)) {
-    std::fprintf(stderr, "usage: plume-trace N OUTDIR [production|literal]\n");
+    std::fprintf(stderr, "usage: plume-trace [--from CHECKPOINT] N OUTDIR [production|literal]\n");
     return 64;
   }
   char* end = nullptr;
@@ -46,11 +56,22 @@ int main(int argc, char** argv) {
   void (*step)() = (argc == 4 && std::strcmp(argv[3], "literal") == 0) ? literal::iterationStep
                                                                          : iterationStep;
   initConsole();
-  if (readParameters() != 0) return 1;
+  long first = 0;
+  if (from != nullptr) {
+    // The checkpoint holds its own parameters; no parameter file is read.
+    CheckpointRead read = readCheckpoint(from, nullptr);
+    if (read.status != CheckpointStatus::Loaded) {
+      consoleWrite(read.message);
+      return 1;
+    }
+    first = static_cast<long>(read.meta.completedIterations);
+  } else if (readParameters() != 0) {
+    return 1;
+  }
 
   std::string sums;
   char line[64];
-  for (long k = 0; k < n; ++k) {
+  for (long k = first; k < first + n; ++k) {
     bareIteration(step);
     std::snprintf(line, sizeof line, "%ld\t%.17g\n", k, omegaSqSum);
     sums += line;
@@ -58,6 +79,8 @@ int main(int argc, char** argv) {
 
   fillMirrorHalf();
   std::string dir = argv[2];
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
   bool ok = writeBytes(dir + "/T.f64", T, sizeof T) && writeBytes(dir + "/Omega.f64", Omega, sizeof Omega) &&
             writeBytes(dir + "/Psi.f64", Psi, sizeof Psi) &&
             writeBytes(dir + "/omegaSqSum.txt", sums.data(), sums.size());

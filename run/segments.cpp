@@ -1,0 +1,137 @@
+#include "run/segments.h"
+
+#include <omp.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "output/checkpoint.h"
+#include "output/number_format.h"
+#include "output/results.h"
+#include "platform/platform.h"
+#include "platform/text.h"
+#include "solver/iteration_step.h"
+#include "state/grid.h"
+#include "state/parameters.h"
+
+namespace plume {
+
+namespace {
+
+double segmentStart = 0.0;
+double earlierSeconds = 0.0;
+
+// The last checkpoint written, so the second save of a converged run does not
+// write the same one again.
+std::int64_t lastCheckpointed = -1;
+
+std::string number(long long n) {
+  std::string s;
+  appendInteger(s, n);
+  return s;
+}
+
+}  // namespace
+
+void checkResultFolders() {
+  std::vector<std::string> folders = {"Result/251_301_5_150"};
+  for (const char* f : {"T", "W", "V", "Vy", "Vx"}) folders.push_back(std::string("Result/251_301_5_150/") + f);
+  std::string missing, readOnly;
+  for (const std::string& folder : folders) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) {
+      consoleWrite(ru("Предупреждение: нет папки '").str() + folder +
+                   ru("', файлы в нее записаны не будут\n").str());
+      missing += " " + folder;
+    } else if (!folderWritable(folder)) {
+      consoleWrite(ru("Предупреждение: в папку '").str() + folder +
+                   ru("' нельзя записывать, файлы в нее записаны не будут\n").str());
+      readOnly += " " + folder;
+    }
+  }
+  if (!missing.empty())
+    consoleWrite(ru("Создайте папки в рабочей папке командой: mkdir -p").str() + missing + "\n");
+  if (!readOnly.empty())
+    consoleWrite(ru("Разрешите запись в них, например: chmod u+w").str() + readOnly + "\n");
+}
+
+bool prepareStart(bool resume, const LoopSchedule& schedule, LoopStart& start, int& status) {
+  const std::string path = checkpointPath();
+  const std::string named = ru("контрольной точки '").str() + path + "'";
+  if (!resume) {
+    CheckpointRead found = inspectCheckpoint(path, parameterValues);
+    if (found.status == CheckpointStatus::Missing) return true;
+    std::string notice;
+    if (found.status == CheckpointStatus::Refused)
+      notice = found.message + ru("Ее продолжить нельзя; ").str();
+    else if (found.meta.converged)
+      notice = ru("Есть контрольная точка '").str() + path + ru("' расчета, сошедшегося на итерации ").str() +
+               number(found.meta.completedIterations - 1) + ".\n";
+    else
+      notice = ru("Есть контрольная точка '").str() + path + ru("' после итерации ").str() +
+               number(found.meta.completedIterations - 1) +
+               ru(": чтобы продолжить расчет с нее, используйте --resume (plume --resume).\n").str();
+    notice += ru("Расчет начат заново; первое сохранение оставит прежнюю контрольную точку как '").str() +
+              path + ".old'\n";
+    consoleWrite(notice);
+    return true;
+  }
+
+  CheckpointRead read = readCheckpoint(path, &parameterValues);
+  if (read.status == CheckpointStatus::Missing) {
+    consoleWrite(ru("Нет ").str() + named + ru(": продолжать нечего (новый расчет начинается без --resume)\n").str());
+    status = 1;
+    return false;
+  }
+  if (read.status == CheckpointStatus::Refused) {
+    consoleWrite(read.message);
+    status = 1;
+    return false;
+  }
+  const CheckpointMeta& m = read.meta;
+  if (m.converged) {
+    consoleWrite(ru("Расчет ").str() + named + ru(" уже сошелся на итерации ").str() +
+                 number(m.completedIterations - 1) + ru("; продолжать нечего\n").str());
+    status = 0;
+    return false;
+  }
+  if (m.completedIterations >= schedule.maxIterations) {
+    consoleWrite(ru("Расчет ").str() + named + ru(" уже дошел до предела числа итераций (").str() +
+                 number(schedule.maxIterations) + ru("); продолжать нечего\n").str());
+    status = 0;
+    return false;
+  }
+  start.iteration = static_cast<int>(m.completedIterations);
+  start.prevOmegaSqSum = m.prevOmegaSqSum;
+  start.residual = m.lastResidual;
+  earlierSeconds = m.loopSeconds;
+  lastCheckpointed = m.completedIterations;
+  consoleWrite(ru("Расчет продолжается с итерации ").str() + number(start.iteration) +
+               ru(" из ").str() + named + "\n");
+  return true;
+}
+
+void beginSegment() { segmentStart = omp_get_wtime(); }
+
+double segmentSeconds() { return omp_get_wtime() - segmentStart; }
+
+double earlierSegmentsSeconds() { return earlierSeconds; }
+
+void saveRunState(const SavePoint& point) {
+  fillMirrorHalf();
+  writeResults();
+  if (point.diverged || point.completed == lastCheckpointed) return;
+  CheckpointMeta meta{point.completed, point.prevOmegaSqSum, earlierSeconds + segmentSeconds(),
+                      point.converged, point.residual};
+  if (writeCheckpoint(meta)) lastCheckpointed = point.completed;
+}
+
+void reportLimitReached(const RunOutcome& outcome, const LoopSchedule& schedule) {
+  std::string line = ru("Достигнут предел числа итераций (").str() + number(schedule.maxIterations) +
+                     ru("), условие сходимости не выполнено; последняя невязка = ").str();
+  appendNumber(line, outcome.residual);
+  consoleWrite(line + "\n");
+}
+
+}  // namespace plume
