@@ -108,7 +108,9 @@ std::string encode(const CheckpointMeta& meta) {
   return bytes;
 }
 
-std::string fileText(const std::string& path) { return ru("Контрольная точка '").str() + path + "'"; }
+std::string fileText(const std::string& path) {
+  return ru("Контрольная точка '").str() + path + "'";
+}
 
 CheckpointRead refused(const std::string& path, const std::string& reason) {
   return {CheckpointStatus::Refused, fileText(path) + ": " + reason + "\n"};
@@ -126,18 +128,20 @@ CheckpointRead validate(const std::string& path, const std::string& bytes,
   if (bytes.size() >= 8 && std::memcmp(p, kMagic, 8) != 0)
     return refused(path, ru("это не файл контрольной точки plume").str());
   if (bytes.size() < kHeaderSize)
-    return refused(path, ru("файл обрезан: ").str() + sizeText(bytes.size()) + ru(" байт вместо ").str() +
-                             sizeText(checkpointSize()));
+    return refused(path, ru("файл обрезан: ").str() + sizeText(bytes.size()) +
+                             ru(" байт вместо ").str() + sizeText(checkpointSize()));
   std::uint32_t version = getU32(p + 8);
   if (version != kCheckpointVersion)
     return refused(path, ru("формат версии ").str() + sizeText(version) +
-                             ru(", эта программа читает версию ").str() + sizeText(kCheckpointVersion));
+                             ru(", эта программа читает версию ").str() +
+                             sizeText(kCheckpointVersion));
   std::uint32_t rows = getU32(p + 12), cols = getU32(p + 16), storedRows = getU32(p + 20);
   if (rows != kRows || cols != kCols || storedRows != kStoredRows)
     return refused(path, ru("сетка ").str() + sizeText(rows) + "x" + sizeText(cols) + " (" +
-                             sizeText(storedRows) + ru(" строк), эта программа считает на сетке ").str() +
-                             sizeText(kRows) + "x" + sizeText(kCols) + " (" + sizeText(kStoredRows) +
-                             ru(" строк)").str());
+                             sizeText(storedRows) +
+                             ru(" строк), эта программа считает на сетке ").str() +
+                             sizeText(kRows) + "x" + sizeText(kCols) + " (" +
+                             sizeText(kStoredRows) + ru(" строк)").str());
   if (bytes.size() != checkpointSize())
     return refused(path, (bytes.size() < checkpointSize() ? ru("файл обрезан: ").str()
                                                           : ru("файл длиннее формата: ").str()) +
@@ -152,9 +156,10 @@ CheckpointRead validate(const std::string& path, const std::string& bytes,
     for (int k = 0; k < 6; ++k) {
       double want = parameterAt(*expected, k);
       if (std::memcmp(&values[k], &want, 8) != 0)
-        return refused(path, ru("параметр ").str() + kParameterNames[k] + ru(" в ней равен ").str() +
-                                 exact(values[k]) + ru(", а в файле '").str() + kParameterFile +
-                                 ru("' равен ").str() + exact(want));
+        return refused(path, ru("параметр ").str() + kParameterNames[k] +
+                                 ru(" в ней равен ").str() + exact(values[k]) +
+                                 ru(", а в файле '").str() + kParameterFile + ru("' равен ").str() +
+                                 exact(want));
     }
   CheckpointRead r{CheckpointStatus::Loaded, ""};
   r.meta.completedIterations = static_cast<std::int64_t>(getU64(p + 72));
@@ -162,7 +167,8 @@ CheckpointRead validate(const std::string& path, const std::string& bytes,
   r.meta.lastResidual = getF64(p + 88);
   r.meta.loopSeconds = getF64(p + 104);
   r.meta.converged = (getU32(p + 112) & 1u) != 0;
-  if (r.meta.completedIterations < 0 || r.meta.completedIterations > std::numeric_limits<int>::max())
+  if (r.meta.completedIterations < 0 ||
+      r.meta.completedIterations > std::numeric_limits<int>::max())
     return refused(path, ru("неверный номер итерации").str());
   return r;
 }
@@ -241,7 +247,8 @@ bool writeCheckpoint(const CheckpointMeta& meta) {
     const std::string old = path + ".old";
     std::filesystem::remove(old, ec);
     std::filesystem::create_hard_link(path, old, ec);
-    if (ec) std::filesystem::copy_file(path, old, std::filesystem::copy_options::overwrite_existing, ec);
+    if (ec)
+      std::filesystem::copy_file(path, old, std::filesystem::copy_options::overwrite_existing, ec);
     if (ec) {
       std::remove(temp.c_str());
       warnNotWritten(path, ru("прежнюю не удалось сохранить как .old"));

@@ -37,7 +37,7 @@ struct CheckpointMeta {
   double prevOmegaSqSum;             // the stopping test's previous value (0 before iteration 0)
   double loopSeconds;                // loop time of all run segments so far
   bool converged;
-  double lastResidual = 0.0;         // shown by the progress line of the next iteration
+  double lastResidual = 0.0;  // shown by the progress line of the next iteration
 };
 
 // Size in bytes of a checkpoint of this format and grid.

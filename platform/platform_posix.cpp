@@ -56,7 +56,15 @@ void syncFile(std::FILE* f) { fsync(fileno(f)); }
 bool folderWritable(const std::string& path) { return access(path.c_str(), W_OK | X_OK) == 0; }
 
 bool replaceFile(const std::string& temp, const std::string& target) {
-  return std::rename(temp.c_str(), target.c_str()) == 0;
+  if (std::rename(temp.c_str(), target.c_str()) != 0) return false;
+  // The new name is on the disk only once its folder is.
+  std::string folder = std::filesystem::path(target).parent_path().string();
+  int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+  return true;
 }
 
 void installInterruptHandlers() {

@@ -36,7 +36,8 @@ std::string number(long long n) {
 
 void checkResultFolders() {
   std::vector<std::string> folders = {"Result/251_301_5_150"};
-  for (const char* f : {"T", "W", "V", "Vy", "Vx"}) folders.push_back(std::string("Result/251_301_5_150/") + f);
+  for (const char* f : {"T", "W", "V", "Vy", "Vx"})
+    folders.push_back(std::string("Result/251_301_5_150/") + f);
   std::string missing, readOnly;
   for (const std::string& folder : folders) {
     std::error_code ec;
@@ -66,21 +67,25 @@ bool prepareStart(bool resume, const LoopSchedule& schedule, LoopStart& start, i
     if (found.status == CheckpointStatus::Refused)
       notice = found.message + ru("Ее продолжить нельзя; ").str();
     else if (found.meta.converged)
-      notice = ru("Есть контрольная точка '").str() + path + ru("' расчета, сошедшегося на итерации ").str() +
+      notice = ru("Есть контрольная точка '").str() + path +
+               ru("' расчета, сошедшегося на итерации ").str() +
                number(found.meta.completedIterations - 1) + ".\n";
     else
-      notice = ru("Есть контрольная точка '").str() + path + ru("' после итерации ").str() +
-               number(found.meta.completedIterations - 1) +
-               ru(": чтобы продолжить расчет с нее, используйте --resume (plume --resume).\n").str();
-    notice += ru("Расчет начат заново; первое сохранение оставит прежнюю контрольную точку как '").str() +
-              path + ".old'\n";
+      notice = ru("Есть контрольная точка '").str() + path +
+               ru("', с которой расчет продолжится с итерации ").str() +
+               number(found.meta.completedIterations) +
+               ru(": чтобы продолжить его, используйте --resume (plume --resume).\n").str();
+    notice +=
+        ru("Расчет начат заново; первое сохранение оставит прежнюю контрольную точку как '").str() +
+        path + ".old'\n";
     consoleWrite(notice);
     return true;
   }
 
   CheckpointRead read = readCheckpoint(path, &parameterValues);
   if (read.status == CheckpointStatus::Missing) {
-    consoleWrite(ru("Нет ").str() + named + ru(": продолжать нечего (новый расчет начинается без --resume)\n").str());
+    consoleWrite(ru("Нет ").str() + named +
+                 ru(": продолжать нечего (новый расчет начинается без --resume)\n").str());
     status = 1;
     return false;
   }
@@ -128,7 +133,8 @@ void saveRunState(const SavePoint& point) {
 }
 
 void reportLimitReached(const RunOutcome& outcome, const LoopSchedule& schedule) {
-  std::string line = ru("Достигнут предел числа итераций (").str() + number(schedule.maxIterations) +
+  std::string line = ru("Достигнут предел числа итераций (").str() +
+                     number(schedule.maxIterations) +
                      ru("), условие сходимости не выполнено; последняя невязка = ").str();
   appendNumber(line, outcome.residual);
   consoleWrite(line + "\n");
