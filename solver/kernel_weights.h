@@ -55,32 +55,55 @@ inline double stillLimit() {
   return m < cap ? m : cap;
 }
 
+// Which nodes of a row are calm, |Psi| <= stillLimit(): bit c of byte v for
+// column 8v + c. Columns past NY count as calm (no node reads them).
+constexpr int kCalmBytes = kPad / kLanes + 1;
+struct CalmRow {
+  unsigned char bits[kCalmBytes];
+};
+
+void calmRow(int i, Vec limit, CalmRow& out) {
+  for (int v = 0; v < kPad / kLanes; ++v)
+    out.bits[v] = static_cast<unsigned char>(vatMost(vabs(vload(&Psi[i][kLanes * v])), limit));
+  out.bits[NY / kLanes] |= static_cast<unsigned char>(0xFF << (NY % kLanes + 1));
+  out.bits[kCalmBytes - 1] = 0xFF;
+}
+
+// Whether every node of vector v (columns 1 + 8v .. 8 + 8v) of the middle row
+// has calm nodes around it: columns 8v .. 8v + 9 of all three rows.
+inline bool calmVector(const CalmRow& below, const CalmRow& row, const CalmRow& above, int v) {
+  const unsigned here = below.bits[v] & row.bits[v] & above.bits[v];
+  const unsigned next = below.bits[v + 1] & row.bits[v + 1] & above.bits[v + 1];
+  return here == 0xFF && (next & 3) == 3;
+}
+
 // Weights of row i, columns 1..919, into the rows w, s, e, n (indexed by
-// column), a vector of kLanes columns at a time. The last vector runs past
-// column 919 into the padding; those lanes are never used. If `still` is
-// given, still[v] tells whether vector v (columns 1 + v*kLanes ...) has the
-// still-flow weights throughout, and such vectors are not stored (the
-// caller fills in the ones it reads).
-void computeWeightsInto(int i, double* w, double* s, double* e, double* n, bool* still = nullptr) {
-  const Vec pr = vset(Pr), limit = vset(stillLimit()), stillWeight = vset(kStillWeight);
+// column), a vector of kLanes columns at a time; `calm` holds rows i-1, i,
+// i+1. The last vector runs past column 919 into the padding; those lanes
+// are never used. If `still` is given, still[v] tells whether vector v
+// (columns 1 + v*kLanes ...) has the still-flow weights throughout, and such
+// vectors are not stored (the caller fills in the ones it reads).
+void computeWeightsInto(int i, const CalmRow (&calm)[3], double* w, double* s, double* e,
+                        double* n, bool* still = nullptr) {
+  const Vec pr = vset(Pr), stillWeight = vset(kStillWeight);
   const double* below = Psi[i - 1];
   const double* row = Psi[i];
   const double* above = Psi[i + 1];
   for (int j = 1; j <= kLast; j += kLanes) {
-    Vec bm = vload(below + j - 1), b0 = vload(below + j), bp = vload(below + j + 1);
-    Vec rm = vload(row + j - 1), rp = vload(row + j + 1);
-    Vec am = vload(above + j - 1), a0 = vload(above + j), ap = vload(above + j + 1);
-    const bool calm = allAtMost(limit, bm, b0, bp, rm, rp, am, a0, ap);
+    const bool calmHere = calmVector(calm[0], calm[1], calm[2], (j - 1) / kLanes);
     if (still) {
-      still[(j - 1) / kLanes] = calm;
-      if (calm) continue;
-    } else if (calm) {
+      still[(j - 1) / kLanes] = calmHere;
+      if (calmHere) continue;
+    } else if (calmHere) {
       vstore(w + j, stillWeight);
       vstore(s + j, stillWeight);
       vstore(e + j, stillWeight);
       vstore(n + j, stillWeight);
       continue;
     }
+    Vec bm = vload(below + j - 1), b0 = vload(below + j), bp = vload(below + j + 1);
+    Vec rm = vload(row + j - 1), rp = vload(row + j + 1);
+    Vec am = vload(above + j - 1), a0 = vload(above + j), ap = vload(above + j + 1);
     vstore(w + j, weightPlus(faceVelocity(bp, bm, rp, rm), pr));
     vstore(s + j, weightPlus(faceVelocity(bm, am, b0, a0), pr));
     vstore(e + j, weightMinus(faceVelocity(ap, am, rp, rm), pr));
@@ -88,7 +111,12 @@ void computeWeightsInto(int i, double* w, double* s, double* e, double* n, bool*
   }
 }
 
-void computeWeights(int i) { computeWeightsInto(i, weightW[i], weightS[i], weightE[i], weightN[i]); }
+void computeWeights(int i) {
+  const Vec limit = vset(stillLimit());
+  CalmRow calm[3];
+  for (int k = 0; k < 3; ++k) calmRow(i - 1 + k, limit, calm[k]);
+  computeWeightsInto(i, calm, weightW[i], weightS[i], weightE[i], weightN[i]);
+}
 
 }  // namespace
 }  // namespace plume

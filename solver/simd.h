@@ -268,11 +268,5 @@ inline Vec divByFourOverHH(Vec x) {
 
 inline Vec vzero() { return vset(0.0); }
 
-// True if |v| <= limit in every lane of every v (false for NaN).
-template <class... V>
-inline bool allAtMost(Vec limit, V... v) {
-  return (vatMost(vabs(v), limit) & ...) == kAllLanes;
-}
-
 }  // namespace
 }  // namespace plume
