@@ -118,6 +118,8 @@ static_assert(kMinFourOverHH * kRecipFourOverHHLow >= 0x1p-1022);
 static_assert(kMinFourOverHH / fourOverHH >= 0x1p-1022);
 
 constexpr unsigned long long bitsOf(double x) { return __builtin_bit_cast(unsigned long long, x); }
+// The argument above counts on odd divisor significands.
+static_assert((bitsOf(h) & bitsOf(twoH) & bitsOf(hh) & bitsOf(fourOverHH) & 1) == 1);
 constexpr unsigned long long kAbsMask = 0x7fffffffffffffffULL;
 constexpr unsigned long long kInfBits = 0x7ff0000000000000ULL;
 

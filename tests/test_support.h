@@ -2,10 +2,10 @@
 // program binaries, reading files, copies of the fields, thread counts.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "state/grid.h"
@@ -24,47 +24,14 @@ inline constexpr double kWallFactor = -2 / (kStep * kStep);
 struct ScratchDir {
   ScratchDir();
   ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
   std::filesystem::path path;
 };
 
-// Makes `dir` the working directory until destruction (result files and the
-// parameter file are named relative to it).
-class WorkingDirectory {
- public:
-  explicit WorkingDirectory(const std::filesystem::path& dir);
-  ~WorkingDirectory();
-  WorkingDirectory(const WorkingDirectory&) = delete;
-  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
-
- private:
-  std::filesystem::path saved_;
-};
-
-// Standard input from /dev/null until destruction, so nothing waits for a key
-// even when the tests are started from a terminal.
-class StdinFromDevNull {
- public:
-  StdinFromDevNull();
-  ~StdinFromDevNull();
-  StdinFromDevNull(const StdinFromDevNull&) = delete;
-  StdinFromDevNull& operator=(const StdinFromDevNull&) = delete;
-
- private:
-  int saved_ = -1;
-};
-
 // OpenMP team size for the parallel regions until destruction.
-class ThreadCount {
- public:
+struct ThreadCount {
   explicit ThreadCount(int n);
   ~ThreadCount();
-  ThreadCount(const ThreadCount&) = delete;
-  ThreadCount& operator=(const ThreadCount&) = delete;
-
- private:
-  int saved_;
+  int saved;
 };
 
 inline constexpr const char* kResultFolders[5] = {"T", "W", "V", "Vy", "Vx"};
@@ -76,7 +43,9 @@ void makeWorkingDir(const std::filesystem::path& dir, const std::string& paramet
 
 // Path of result file `folder` ("T", "W", ...) for the given Gr text, e.g.
 // resultPath("Vx", "1e+06") = "Result/251_301_5_150/Vx/Vx_Pr_2700_Gr_1e+06.txt".
-std::string resultPath(const std::string& folder, const std::string& grText);
+inline std::string resultPath(const std::string& folder, const std::string& grText) {
+  return "Result/251_301_5_150/" + folder + "/" + folder + "_Pr_2700_Gr_" + grText + ".txt";
+}
 
 struct RunResult {
   int status = -1;     // exit status, or 128 + signal number
@@ -92,27 +61,23 @@ std::string readFile(const std::filesystem::path& path);
 // Regular files below `dir`, as paths relative to it, sorted.
 std::vector<std::string> filesBelow(const std::filesystem::path& dir);
 
-// Lines of `text` without their "\n"; a last line without "\n" is kept.
-std::vector<std::string_view> splitLines(std::string_view text);
-
 // Resets the process-wide fields and scalars to their start-up state.
 void resetState();
 
-// A copy of a field, to compare or restore.
+// Copies of the fields and omegaSqSum, to compare or restore.
 using FieldCopy = std::vector<double>;
-FieldCopy copyOf(const Field& f);
-void restore(Field& f, const FieldCopy& copy);
-
-// All three fields and omegaSqSum.
+inline FieldCopy copyOf(const Field& f) { return FieldCopy(&f[0][0], &f[0][0] + kRows * kCols); }
 struct StateCopy {
   FieldCopy psi, omega, t;
   double omegaSqSum;
 };
-StateCopy saveState();
+inline StateCopy saveState() { return {copyOf(Psi), copyOf(Omega), copyOf(T), omegaSqSum}; }
 void restoreState(const StateCopy& s);
 
 // Same bits (so -0.0 differs from +0.0 and a NaN equals itself).
-bool sameBits(double a, double b);
+inline bool sameBits(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
 
 // Number of nodes whose bits differ between the field and the copy; the first
 // such node is reported through `where` (as "(i, j): a vs b").
@@ -121,31 +86,8 @@ long countDifferences(const Field& f, const FieldCopy& copy, std::string* where 
 // Fills every node with a value in [lo, hi) from a fixed seed.
 void fillRandom(Field& f, std::uint64_t seed, double lo, double hi);
 
-// Windows-1251 bytes of UTF-8 text made of ASCII and Russian letters,
-// converted by the code page's table (А..я = 0xC0..0xFF, Ё = 0xA8, ё = 0xB8).
-std::string toCp1251(std::string_view utf8);
-
-// A locale whose decimal point is ',' made current for the whole process
-// (C library and C++ global locale) until destruction: an installed one, or
-// one compiled with localedef into a scratch folder. name() is empty when
-// none could be had. env() gives the environment settings that select it in
-// a child process ("LC_ALL=... LOCPATH=... ").
-class CommaLocale {
- public:
-  CommaLocale();
-  ~CommaLocale();
-  CommaLocale(const CommaLocale&) = delete;
-  CommaLocale& operator=(const CommaLocale&) = delete;
-  const std::string& name() const { return name_; }
-  std::string env() const;
-
- private:
-  std::string name_;
-  std::filesystem::path compiled_;  // LOCPATH folder when compiled here
-};
-
-// printf-style formatting in the C locale (the tests' own reference for the
-// number format).
+// printf-style formatting (the tests run in the C locale): the tests' own
+// reference for the number format.
 std::string cFormat(const char* format, double v);
 
 }  // namespace plume::testing
