@@ -79,7 +79,7 @@ void expectCompleteInterruptedRun(const RunResult& r, const fs::path& dir, int s
   EXPECT_NE(r.output.find("Итерация = " + std::to_string(k / 100 * 100) + "\t"), std::string::npos)
       << r.output;
   EXPECT_TRUE(readFile(dir / "Отчет.txt").starts_with("\xD0\xE0\xE7"));  // "Раз" in Windows-1251
-  EXPECT_EQ(filesBelow(dir).size(), 7u);  // parameters, results, report; no .tmp file
+  EXPECT_EQ(filesBelow(dir).size(), 8u);  // parameters, results, checkpoint, report; no .tmp file
   // The files hold the fields after iteration k.
   ThreadCount team(1);
   resetState();
