@@ -1,14 +1,13 @@
-// The real program in a scratch working directory: exit statuses 0, 1 and 2,
-// its console text, the result files and the report file. Runs that converge
-// at iteration 0 (Gr = 1) or diverge at once (Gr = 1e200) keep each to about
-// a second; one thread, so the files can be compared with the same
-// iterations computed here.
+// The real program in a scratch working directory: exit statuses, console,
+// result, checkpoint and report files, refused parameter files, and runs
+// interrupted by SIGINT / SIGTERM, also with a second signal during the save
+// and with a console pipe whose reader is gone. Runs that converge at
+// iteration 0 (Gr = 1) or diverge at once (Gr = 1e200) keep the cost down;
+// one thread, so the files can be compared with the same iterations here.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -16,7 +15,7 @@
 #include "output/results.h"
 #include "platform/text.h"
 #include "run/outer_loop.h"
-#include "solver/sweeps_literal.h"
+#include "solver/iteration_step.h"
 #include "state/parameters.h"
 #include "tests/test_support.h"
 
@@ -26,56 +25,102 @@ using namespace plume::testing;
 
 namespace {
 
-// Runs plume in `dir` on one thread; a fault that makes it go on is cut
-// short (status 124).
-RunResult runPlume(const ScratchDir& dir, const std::string& env = "") {
-  return runIn(dir.path, env + "OMP_NUM_THREADS=1 timeout 120 '" PLUME_BINARY "'");
+// A shell step: wait until `condition` holds or plume has ended.
+std::string until(const std::string& condition) {
+  return "until " + condition + " || [ -e ../status ]; do sleep 0.02; done; ";
 }
+// The Vx file is the last of a save; each appears whole, by renaming.
+const std::string kSaved = until("[ -e " + resultPath("Vx", "100000") + " ]");
+std::string shown(const std::string& text) { return until("grep -q '" + text + "' ../out"); }
 
-// The working directory holds the parameter file, the report, a checkpoint
-// when `checkpoint`, and the result files but `missing`.
-void expectFiles(const ScratchDir& dir, const std::string& gr, bool checkpoint,
-                 const char* missing = "") {
-  std::vector<std::string> files = {"Result/parametrs", "Отчет.txt"};
-  if (checkpoint) files.push_back("Result/251_301_5_150/checkpoint_Gr_" + gr + ".bin");
-  for (const char* folder : kResultFolders)
-    if (std::string(folder) != missing) files.push_back(resultPath(folder, gr));
-  std::sort(files.begin(), files.end());
-  EXPECT_EQ(filesBelow(dir.path), files);
+// Runs `before`, then plume on one thread in `dir`/run (made with
+// `parameters`) with its console in ../out, or in a pipe when `pipe`, and
+// `steps` in a shell beside it ($p its process id); kills it if it has not
+// ended five minutes later.
+RunResult runPlume(const ScratchDir& dir, const std::string& parameters,
+                   const std::string& before = "", const std::string& steps = "",
+                   bool pipe = false) {
+  makeWorkingDir(dir.path / "run", parameters);
+  const std::string out = pipe ? "mkfifo ../pipe; " + before + "(" : before + "(";
+  runIn(dir.path / "run",
+        out + "OMP_NUM_THREADS=1 sh -c 'echo $$ > ../pid; exec \"" PLUME_BINARY "\"' > ../" +
+            (pipe ? "pipe" : "out") + "; echo $? > ../status) & " +
+            (pipe ? "exec 3<../pipe; " : "") +
+            "until [ -s ../pid ]; do sleep 0.01; done; p=$(cat ../pid); " + steps + "i=0; " +
+            until("[ $i -ge 15000 ] && kill -KILL $p; i=$((i+1)); false") + "wait");
+  const std::string status = readFile(dir.path / "status");
+  return {status.empty() ? -1 : std::stoi(status), readFile(dir.path / "out")};
 }
 
 // The console up to the summary, which must end it; the report file holds
 // the summary in Windows-1251.
-std::string beforeSummary(const ScratchDir& dir, const RunResult& r, const std::string& gr) {
+std::string beforeSummary(const fs::path& run, const RunResult& r, const std::string& gr) {
   std::smatch m;
   const std::regex summary(
       "Размерность сетки = 920\\*1200\nGr = " + std::regex_replace(gr, std::regex("[+]"), "\\+") +
-      "\tPr = 0.71\nПонадобилось времени: 0 минут,   [0-9]{1,2} секунд\n\n$");
+      "\tPr = 0.71"
+      "\nПонадобилось времени: 0 минут,   [0-9]{1,2} секунд\n\n$");
   if (!std::regex_search(r.output, m, summary)) return "no summary at the end: " + r.output;
-  const std::string report = readFile(dir.path / "Отчет.txt");
+  const std::string report = readFile(run / "Отчет.txt");
   EXPECT_TRUE(report.starts_with("\xD0\xE0\xE7") && cp1251ToUtf8(report) == m.str()) << report;
   return m.prefix().str();
 }
 
-// Runs the literal sweeps here from the initial state until the residual
-// falls below the limit or is not finite (at most 5 iterations) and returns
-// the last iteration; the result files must hold that state.
-int expectFilesHoldTheLastIteration(const ScratchDir& dir, const ParameterValues& p,
-                                    const std::string& gr, int skip = -1) {
+// `run` holds the parameter file, the report, a checkpoint when
+// `checkpoint`, and the result files but the folder `missing`; these hold
+// the state after iteration `last` computed here, or, when `last` is -1,
+// after the iteration where the loop's stopping rule ends (returned).
+int expectFiles(const fs::path& run, const ParameterValues& p, const std::string& gr,
+                bool checkpoint, int last = -1, const std::string& missing = "") {
+  std::vector<std::string> files = {"Result/parametrs", "Отчет.txt"};
+  if (checkpoint) files.push_back("Result/251_301_5_150/checkpoint_Gr_" + gr + ".bin");
+  for (const char* folder : kResultFolders)
+    if (folder != missing) files.push_back(resultPath(folder, gr));
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(filesBelow(run), files);
   ThreadCount team(1);
   resetState();
   setInitialState(p);
   int k = 0;
   for (double previous = 0.0;; ++k, previous = omegaSqSum) {
-    bareIteration(literal::iterationStep);
+    bareIteration(iterationStep);
     const double residual = std::fabs(omegaSqSum - previous);
-    if (residual < 1e-7 || !std::isfinite(residual) || k == 5) break;
+    if (k == last || (last < 0 && (residual < 1e-7 || !std::isfinite(residual) || k == 5))) break;
   }
+  fillMirrorHalf();
   for (int f = 0; f < 5; ++f)
-    EXPECT_TRUE(f == skip ||
-                readFile(dir.path / resultPath(kResultFolders[f], gr)) == resultFileText(f))
+    EXPECT_TRUE(kResultFolders[f] == missing ||
+                readFile(run / resultPath(kResultFolders[f], gr)) == resultFileText(f))
         << kResultFolders[f] << " is not the state after iteration " << k;
   return k;
+}
+
+// Whole: every line there, the last for the grid's last node, nothing after it.
+void expectWholeResultFiles(const fs::path& run) {
+  const char* const lastLines[5] = {"\n1201\t921\t", "\n1201\t921\t", "\n1201\t921\t",
+                                    "\n1200\t921\t", "\n1201\t920\t"};
+  for (int k = 0; k < 5; ++k) {
+    std::string text = readFile(run / resultPath(kResultFolders[k], "100000"));
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), k < 3 ? 1201 * 921 : 1200 * 920);
+    EXPECT_TRUE(text.ends_with("\n") &&
+                text.substr(text.rfind('\n', text.size() - 2)).starts_with(lastLines[k]))
+        << kResultFolders[k];
+  }
+}
+
+const char* const kExample = "100000 0.71 0 0 0 0\n";
+
+void expectCompleteInterruptedRun(const ScratchDir& dir, const RunResult& r, int status) {
+  EXPECT_EQ(r.status, status) << r.output;
+  std::smatch m;
+  const std::string console = beforeSummary(dir.path / "run", r, "100000");
+  ASSERT_TRUE(std::regex_search(
+      console, m,
+      std::regex("\nРасчет прерван сигналом, сохраняются результаты итерации ([0-9]+)\n$")))
+      << r.output;
+  const int k = std::stoi(m[1].str());
+  EXPECT_NE(console.find("Итерация = " + std::to_string(k / 100 * 100) + "\t"), std::string::npos);
+  expectFiles(dir.path / "run", {1e5, 0.71, 0, 0, 0, 0}, "100000", true, k);
 }
 
 }  // namespace
@@ -85,60 +130,97 @@ TEST(EndToEnd, MissingOrMalformedParameterFileEndsWithStatusOneAndWritesNothing)
                              {"1e6 0.7 0 0 0\n", "tRight"},
                              {"1e6 0,7 0 0 0 0\n", "\"0,7\""}}) {
     ScratchDir dir;
-    makeWorkingDir(dir.path, text);
-    if (*text == 0) fs::remove(dir.path / "Result/parametrs");
-    RunResult r = runPlume(dir);
+    RunResult r = runPlume(dir, text, *text ? "" : "rm Result/parametrs; ");
     EXPECT_EQ(r.status, 1) << named;
     EXPECT_TRUE(r.output.find(named) != std::string::npos &&
                 (*text ? r.output.starts_with("Ошибка в файле 'Result/parametrs': ") &&
                              r.output.find('\n') == r.output.size() - 1
                        : r.output.starts_with("Не найден файл 'parametrs'!!!\n")))
         << r.output;
-    EXPECT_EQ(filesBelow(dir.path).size(), *text ? 1u : 0u) << named;
+    EXPECT_EQ(filesBelow(dir.path / "run").size(), *text ? 1u : 0u) << named;
   }
 }
 
 TEST(EndToEnd, GrOneConvergesAtIterationZeroAndAMissingFolderOnlyWarns) {
-  ScratchDir dir, locale;
-  makeWorkingDir(dir.path, "1 0.71 0 0 0 0\n");
-  fs::remove(dir.path / "Result/251_301_5_150/Vx");
-  std::ofstream(dir.path / "Отчет.txt") << std::string(1000, 'x');  // a longer old report
-  // A user's locale with a decimal comma changes no number: one compiled here.
-  runIn(locale.path, "localedef -i de_DE -f UTF-8 ./de_DE.UTF-8 >/dev/null 2>&1");
-  std::string env = "LOCPATH='" + locale.path.string() + "' LC_ALL=de_DE.UTF-8 ";
-  if (runIn(locale.path, env + "/usr/bin/printf %.1f 0.5").output != "0,5")
-    std::printf("note: no locale with a decimal comma could be made: run in the C locale\n"),
-        env = "";
-  RunResult r = runPlume(dir, env);
+  // A user's locale with a decimal comma changes no number (one compiled
+  // here), and a longer old report is replaced.
+  ScratchDir dir;
+  const std::string locale = "LOCPATH=.. LC_ALL=de_DE.UTF-8 ";
+  RunResult r =
+      runPlume(dir, "1 0.71 0 0 0 0\n",
+               "rm -r Result/251_301_5_150/Vx; printf %1000s > Отчет.txt; "
+               "localedef -i de_DE -f UTF-8 ../de_DE.UTF-8 >/dev/null 2>&1; " +
+                   locale + "/usr/bin/printf %.1f 0.5 | grep -q 0,5 || echo no comma locale >&2; " +
+                   "export " + locale + "; ");
   EXPECT_EQ(r.status, 0);
-  // One warning naming the file per save: at convergence, and again when the
-  // iteration limit the counter jumps to is a save point.
+  // One warning per save: at convergence, and again when the iteration
+  // limit the counter jumps to is a save point.
   std::string warnings =
       "Предупреждение: не удалось записать файл '" + resultPath("Vx", "1") + "'\n";
   if (kSchedule.maxIterations % kSchedule.saveInterval == 0) warnings += warnings;
-  const std::string console = beforeSummary(dir, r, "1");
+  const std::string console = beforeSummary(dir.path / "run", r, "1");
   EXPECT_TRUE(console.starts_with("Предупреждение: нет папки 'Result/251_301_5_150/Vx'") &&
               console.ends_with("\nИтерация = 0\tНевязка = 0\nДостигнут предел невязки!!\n"
                                 "Количество итераций = 0\n" +
                                 warnings))
       << console;
-  expectFiles(dir, "1", true, "Vx");
-  EXPECT_EQ(expectFilesHoldTheLastIteration(dir, {1, 0.71, 0, 0, 0, 0}, "1", 4), 0);
+  EXPECT_EQ(expectFiles(dir.path / "run", {1, 0.71, 0, 0, 0, 0}, "1", true, -1, "Vx"), 0);
 }
 
 TEST(EndToEnd, DivergenceEndsWithStatusTwoAfterSavingAndReporting) {
   ScratchDir dir;
-  makeWorkingDir(dir.path, "1e200 0.71 0 0 0 0\n");
-  RunResult r = runPlume(dir);
+  RunResult r = runPlume(dir, "1e200 0.71 0 0 0 0\n");
   EXPECT_EQ(r.status, 2);
   std::smatch m;
-  const std::string console = beforeSummary(dir, r, "1e+200");
+  const std::string console = beforeSummary(dir.path / "run", r, "1e+200");
   ASSERT_TRUE(
       std::regex_match(console, m, std::regex("Итерация = 0\tНевязка = 0\n[^\n]* ([0-9]+)\n")))
       << console;
   // The iteration named is the first with a residual that is not finite; a
   // diverged state leaves no checkpoint, the save after iteration 0 one.
   const int k = std::stoi(m[1].str());
-  EXPECT_EQ(expectFilesHoldTheLastIteration(dir, {1e200, 0.71, 0, 0, 0, 0}, "1e+200"), k);
-  expectFiles(dir, "1e+200", k > 0);
+  EXPECT_EQ(expectFiles(dir.path / "run", {1e200, 0.71, 0, 0, 0, 0}, "1e+200", k > 0), k);
+}
+
+TEST(Interrupt, SigintDuringTheFirstIterationSavesItAndExits130) {
+  ScratchDir dir;
+  expectCompleteInterruptedRun(
+      dir, runPlume(dir, kExample, "", shown("Итерация = 0") + "kill -INT $p; "), 130);
+}
+
+TEST(Interrupt, SigtermAfterTheFirstSaveSavesTheCurrentIterationAndExits143) {
+  ScratchDir dir;
+  expectCompleteInterruptedRun(dir, runPlume(dir, kExample, "", kSaved + "kill -TERM $p; "), 143);
+}
+
+TEST(Interrupt, SecondSignalDuringTheSaveEndsAtOnceAndKeepsTheFilesWhole) {
+  // The message comes just before the save, which takes far longer than
+  // seeing it and sending the second signal. Each file is then the one of
+  // iteration 0 or a complete new one; a cut-off copy may only be a .tmp file.
+  ScratchDir dir;
+  RunResult r =
+      runPlume(dir, kExample, "",
+               kSaved + "mkdir ../old; cp -R Result ../old; kill -INT $p; " + shown("прерван") +
+                   "kill -INT $p; rm -f Result/*/*.tmp Result/*/*/*.tmp; ");
+  EXPECT_EQ(r.status, 130);
+  EXPECT_EQ(r.output.find("Размерность"), std::string::npos) << "went on to the summary";
+  const fs::path run = dir.path / "run";
+  EXPECT_FALSE(fs::exists(run / "Отчет.txt"));
+  expectWholeResultFiles(run);
+  int unchanged = 0;
+  for (const char* f : kResultFolders)
+    unchanged += readFile(run / resultPath(f, "100000")) ==
+                 readFile(dir.path / "old" / resultPath(f, "100000"));
+  EXPECT_GE(unchanged, 1);
+}
+
+TEST(Interrupt, ConsolePipeWithoutReaderDoesNotLoseTheSave) {
+  // `plume | tee log` and Ctrl+C: tee ends at once, the messages go to a
+  // pipe nobody reads.
+  ScratchDir dir;
+  RunResult r = runPlume(dir, kExample, "", kSaved + "exec 3<&-; kill -INT $p; ", true);
+  EXPECT_EQ(r.status, 130);
+  expectWholeResultFiles(dir.path / "run");
+  EXPECT_NE(readFile(dir.path / "run/Отчет.txt").find("Gr = 100000\tPr = 0.71\n"),
+            std::string::npos);
 }

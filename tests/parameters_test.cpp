@@ -28,19 +28,14 @@ TEST(ParameterFile, ReadsSixNumbersInAnyLayoutAndIgnoresTheRest) {
 }
 
 TEST(ParameterFile, MalformedFilesNameTheFileAndTheValueAtFault) {
-  for (auto [text, named] : {std::pair{"", "Gr"},
-                             {"   \r\n\t", "Gr"},
-                             {"1e6 0.7 0 0", "tLeft"},
-                             {"1e6 0,7 0 0 0 0", "Pr \"0,7\""},
-                             {"1e6 0.7 warm 0 0 0", "tBottom \"warm\""},
-                             {"1e6 0.7 0 0 0 nan", "tRight \"nan\""},
-                             {"1e6 inf 0 0 0 0", "Pr \"inf\""},
-                             {"1e6 0.7 0 0x10 0 0", "tTop \"0x10\""},
-                             {"1e6 0.7 0 0 1e 0", "tLeft \"1e\""},
-                             {"1e6 0.7 0 0 .e1 0", "tLeft \".e1\""},
-                             {"1e400 0.7 0 0 0 0", "Gr \"1e400\""},
-                             {"1e6 0.7 0 -2e308 0 0", "tTop \"-2e308\""},
-                             {"1e6 -0.5 0 0 0 0", "Pr = -0.5"}}) {
+  // clang-format off
+  for (auto [text, named] : {std::pair{"", "Gr"}, {"   \r\n\t", "Gr"}, {"1e6 0.7 0 0", "tLeft"},
+      {"1e6 0,7 0 0 0 0", "Pr \"0,7\""}, {"1e6 0.7 warm 0 0 0", "tBottom \"warm\""},
+      {"1e6 0.7 0 0 0 nan", "tRight \"nan\""}, {"1e6 inf 0 0 0 0", "Pr \"inf\""},
+      {"1e6 0.7 0 0x10 0 0", "tTop \"0x10\""}, {"1e6 0.7 0 0 1e 0", "tLeft \"1e\""},
+      {"1e6 0.7 0 0 .e1 0", "tLeft \".e1\""}, {"1e400 0.7 0 0 0 0", "Gr \"1e400\""},
+      {"1e6 0.7 0 -2e308 0 0", "tTop \"-2e308\""}, {"1e6 -0.5 0 0 0 0", "Pr = -0.5"}}) {
+    // clang-format on
     ParameterValues v{7, 7, 7, 7, 7, 7};
     const std::string message = cp1251ToUtf8(parseParameters(text, v).value_or(""));
     EXPECT_TRUE(message.starts_with("Ошибка в файле 'Result/parametrs': ") &&
