@@ -106,15 +106,10 @@ TEST(OuterLoop, LimitReachedSavesTheLastIterationOnce) {
 }
 
 TEST(OuterLoop, NonFiniteResidualStopsAsDivergedAfterSaving) {
-  const struct {
-    std::vector<double> sums;
-    int k;
-  } cases[] = {
-      {{NAN}, 0}, {{1, INFINITY}, 1}, {{1, 2, 3, -INFINITY}, 3}, {{1, 2, 3, 4, 5, NAN}, 5}};
-  for (const auto& c : cases)
-    EXPECT_EQ(runScripted({1000, 5, 100}, c.sums, RunEnd::Diverged, c.k,
-                          c.k ? std::vector{0, c.k} : std::vector{0}),
+  for (auto [sums, k] : {std::pair{std::vector<double>{NAN}, 0}, {{1, 2, 3, 4, 5, -INFINITY}, 5}})
+    EXPECT_EQ(runScripted({1000, 5, 100}, sums, RunEnd::Diverged, k,
+                          k ? std::vector{0, k} : std::vector{0}),
               progress(0, "0") +
                   "Расчет разошелся: невязка не является конечным числом на итерации " +
-                  std::to_string(c.k) + "\n");
+                  std::to_string(k) + "\n");
 }
