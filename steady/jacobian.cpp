@@ -1,0 +1,149 @@
+#include "steady/jacobian.h"
+
+#include <cmath>
+#include <vector>
+
+#include "solver/bands.h"
+#include "solver/weights.h"
+
+namespace plume::steady {
+
+namespace {
+
+enum Fld { kT = 0, kOmega = 1, kPsi = 2 };
+
+bool onWall(int i, int j) { return i == 0 || i == NX || j == 0 || j == NY; }
+
+// Adds `value` times the derivative of the value read at grid node (i, j) of
+// `field` with respect to the unknowns it follows.
+void add(std::vector<JacobianEntry>& out, int i, int j, int field, double value) {
+  if (field == kOmega && onWall(i, j)) {
+    // Wall vorticity: F times Psi at the nearest interior node. The updates
+    // read the walls only next to an unknown, never at a corner.
+    int pi = i == 0 ? 1 : i, pj = j == 0 ? 1 : (j == NY ? NY - 1 : j);
+    add(out, pi, pj, kPsi, value * wallVorticityFactor);
+    return;
+  }
+  if (onWall(i, j) || isSourceNode(i, j)) return;  // held values
+  if (i == NX - (srcI - 1)) {                       // row 601 mirrors row 599
+    add(out, srcI - 1, j, field, field == kT ? value : -value);
+    return;
+  }
+  out.push_back({i, j, field, value});
+}
+
+// Derivative of a neighbour weight with respect to its face velocity e.
+double weightSlope(double e, double c, double divisor, bool plus) {
+  double sign = e > 0 ? 1.0 : (e < 0 ? -1.0 : 0.0);
+  double d = damping(e, c);
+  double dd = -(d * d) * (sign * c * 0.5 * h);
+  double ds = plus ? dd + h * c * 0.5 * (1 + sign) : dd - h * c * 0.5 * (1 - sign);
+  return ds / divisor;
+}
+
+// The four neighbour weights: the neighbour they multiply, their face's
+// four stream-function nodes (p1 .. p4 of the face velocity), divisor side.
+struct WeightShape {
+  int ni, nj;
+  int p[4][2];
+  bool plus;
+  bool iDirection;  // divisor hx2, else hy2
+};
+constexpr WeightShape kWeights[4] = {
+    {0, -1, {{-1, -1}, {1, -1}, {-1, 0}, {1, 0}}, true, false},   // aS
+    {-1, 0, {{-1, 1}, {-1, -1}, {0, 1}, {0, -1}}, true, true},    // aW
+    {1, 0, {{1, 1}, {1, -1}, {0, 1}, {0, -1}}, false, true},      // aE
+    {0, 1, {{-1, 1}, {1, 1}, {-1, 0}, {1, 0}}, false, false},     // aN
+};
+
+double weightValue(int k, int i, int j) {
+  switch (k) {
+    case 0: return aS(i, j, Pr);
+    case 1: return aW(i, j, Pr);
+    case 2: return aE(i, j, Pr);
+    default: return aN(i, j, Pr);
+  }
+}
+
+// Rows of the two convection-diffusion equations: r = u - (sum a_k u_k + b) / aP.
+void convectionRow(int i, int j, Field& u, int field, std::vector<JacobianEntry>& out) {
+  double a[4], s = 0, ap = aP(i, j, Pr);
+  for (int k = 0; k < 4; ++k) a[k] = weightValue(k, i, j);
+  s = ((a[0] * u[i][j - 1] + a[1] * u[i - 1][j]) + a[2] * u[i + 1][j]) + a[3] * u[i][j + 1];
+  double buoyancy = 0;
+  if (field == kOmega) {
+    buoyancy = ((T[i + 1][j] - T[i - 1][j]) / twoH) * Gr;
+    add(out, i + 1, j, kT, -(Gr / twoH) / ap);
+    add(out, i - 1, j, kT, (Gr / twoH) / ap);
+  }
+  double g = (s + buoyancy) / ap;
+  add(out, i, j, field, 1 - relaxWeight);
+  for (int k = 0; k < 4; ++k) {
+    const WeightShape& w = kWeights[k];
+    double un = u[i + w.ni][j + w.nj];
+    add(out, i + w.ni, j + w.nj, field, -a[k] / ap);
+    const auto& p = w.p;
+    double e = faceVelocity(Psi[i + p[0][0]][j + p[0][1]], Psi[i + p[1][0]][j + p[1][1]],
+                            Psi[i + p[2][0]][j + p[2][1]], Psi[i + p[3][0]][j + p[3][1]]);
+    double slope = weightSlope(e, Pr, w.iDirection ? hx2 : hy2, w.plus);
+    // d(-G)/da_k = -(u_k - G) / aP; de/dp = +-0.25/h.
+    double dr = -slope * (un - g) / ap * (0.25 / h);
+    add(out, i + p[0][0], j + p[0][1], kPsi, dr);
+    add(out, i + p[1][0], j + p[1][1], kPsi, -dr);
+    add(out, i + p[2][0], j + p[2][1], kPsi, dr);
+    add(out, i + p[3][0], j + p[3][1], kPsi, -dr);
+  }
+}
+
+}  // namespace
+
+void jacobianRow(int i, int j, int field, std::vector<JacobianEntry>& out) {
+  if (isSourceNode(i, j)) {
+    out.push_back({i, j, field, 1.0});
+    return;
+  }
+  if (field == kPsi) {
+    const double nb = -(1 / hh) / fourOverHH;
+    add(out, i, j, kPsi, 1 - relaxWeight);
+    add(out, i, j - 1, kPsi, nb);
+    add(out, i, j + 1, kPsi, nb);
+    add(out, i - 1, j, kPsi, nb);
+    add(out, i + 1, j, kPsi, nb);
+    add(out, i, j, kOmega, -1 / fourOverHH);
+    return;
+  }
+  convectionRow(i, j, field == kT ? T : Omega, field, out);
+}
+
+PetscErrorCode assembleJacobian(Mat P, const Block& o) {
+  std::vector<JacobianEntry> entries;
+  std::vector<MatStencil> cols;
+  std::vector<PetscScalar> values;
+  for (int r = o.row0; r < o.row0 + o.rows; ++r)
+    for (int c = o.col0; c < o.col0 + o.cols; ++c)
+      for (int field = 0; field < 3; ++field) {
+        entries.clear();
+        jacobianRow(r + 1, c + 1, field, entries);
+        cols.clear();
+        values.clear();
+        for (const JacobianEntry& e : entries) {
+          MatStencil s{};
+          s.j = e.i - 1;
+          s.i = e.j - 1;
+          s.c = e.field;
+          cols.push_back(s);
+          values.push_back(e.value);
+        }
+        MatStencil row{};
+        row.j = r;
+        row.i = c;
+        row.c = field;
+        PetscCall(MatSetValuesStencil(P, 1, &row, static_cast<PetscInt>(cols.size()), cols.data(),
+                                      values.data(), ADD_VALUES));
+      }
+  PetscCall(MatAssemblyBegin(P, MAT_FINAL_ASSEMBLY));
+  PetscCall(MatAssemblyEnd(P, MAT_FINAL_ASSEMBLY));
+  return 0;
+}
+
+}  // namespace plume::steady

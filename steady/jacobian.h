@@ -1,0 +1,32 @@
+// The Jacobian of the residual r(u) = u - G(u), formed analytically from the
+// weights' derivatives. The weights depend on |e| of each face velocity e;
+// at e = 0 the mean of the two one-sided derivatives is taken.
+#pragma once
+
+#include <petscmat.h>
+
+#include <vector>
+
+#include "steady/residual.h"
+
+namespace plume::steady {
+
+// One entry of a residual row: the unknown `field` (0 T, 1 Omega, 2 Psi) at
+// grid node (i, j), and its coefficient.
+struct JacobianEntry {
+  int i, j, field;
+  double value;
+};
+
+// Appends the entries of the row of `field`'s residual at grid node (i, j),
+// 1 <= i <= 600, 1 <= j <= 919, from the fields loadState() filled. Held
+// values (walls, the source node) have no entry; the mirror row and the wall
+// vorticity are resolved to the unknowns they follow. The same (i, j, field)
+// may appear more than once: the entries add up. The set of entries depends
+// only on (i, j, field), never on the values.
+void jacobianRow(int i, int j, int field, std::vector<JacobianEntry>& out);
+
+// Adds the rows of the nodes of `owned` (unknown coordinates) to `P`.
+PetscErrorCode assembleJacobian(Mat P, const Block& owned);
+
+}  // namespace plume::steady

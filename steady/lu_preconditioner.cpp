@@ -1,0 +1,135 @@
+#include "steady/lu_preconditioner.h"
+
+#include <mpi.h>
+#include <smumps_c.h>
+
+#include <petscmat.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "steady/nested_dissection.h"
+
+namespace plume::steady {
+
+namespace {
+
+struct Factors {
+  int rows = 0, cols = 0;
+  SMUMPS_STRUC_C id{};
+  bool initialised = false, analysed = false, factored = false;
+  std::vector<MUMPS_INT> irn, jcn, order;
+  std::vector<float> values, rhs;
+
+  void call(int job) {
+    id.job = job;
+    smumps_c(&id);
+  }
+};
+
+PetscErrorCode setUp(PC pc) {
+  Factors* f;
+  PetscCall(PCShellGetContext(pc, &f));
+  Mat P;
+  PetscCall(PCGetOperators(pc, nullptr, &P));
+  PetscInt n;
+  const PetscInt *ia, *ja;
+  PetscBool done;
+  PetscCall(MatGetRowIJ(P, 0, PETSC_FALSE, PETSC_FALSE, &n, &ia, &ja, &done));
+  PetscCheck(done, PETSC_COMM_SELF, PETSC_ERR_SUP, "matrix rows not available");
+  const PetscScalar* a;
+  PetscCall(MatSeqAIJGetArrayRead(P, &a));
+  std::size_t nnz = static_cast<std::size_t>(ia[n]);
+  f->values.resize(nnz);
+  for (std::size_t k = 0; k < nnz; ++k) f->values[k] = static_cast<float>(a[k]);
+  if (!f->analysed) {
+    f->irn.resize(nnz);
+    f->jcn.resize(nnz);
+    for (PetscInt r = 0; r < n; ++r)
+      for (PetscInt k = ia[r]; k < ia[r + 1]; ++k) {
+        f->irn[k] = static_cast<MUMPS_INT>(r + 1);
+        f->jcn[k] = static_cast<MUMPS_INT>(ja[k] + 1);
+      }
+    std::vector<int> position = nestedDissection(f->rows, f->cols, 3);
+    f->order.resize(position.size());
+    for (std::size_t k = 0; k < position.size(); ++k) f->order[k] = position[k] + 1;
+  }
+  PetscCall(MatSeqAIJRestoreArrayRead(P, &a));
+  const PetscInt unknowns = n;
+  PetscCall(MatRestoreRowIJ(P, 0, PETSC_FALSE, PETSC_FALSE, &n, &ia, &ja, &done));
+
+  SMUMPS_STRUC_C& id = f->id;
+  if (!f->initialised) {
+    id.par = 1;
+    id.sym = 0;
+    id.comm_fortran = static_cast<MUMPS_INT>(MPI_Comm_c2f(MPI_COMM_SELF));
+    f->call(-1);
+    id.icntl[0] = id.icntl[1] = id.icntl[2] = -1;  // no messages
+    id.icntl[3] = 0;
+    id.icntl[6] = 1;  // ICNTL(7): the given order
+    f->initialised = true;
+  }
+  id.n = static_cast<MUMPS_INT>(unknowns);
+  id.nnz = static_cast<MUMPS_INT8>(nnz);
+  id.irn = f->irn.data();
+  id.jcn = f->jcn.data();
+  id.a = f->values.data();
+  if (!f->analysed) {
+    id.perm_in = f->order.data();
+    f->call(1);
+    PetscCheck(id.infog[0] >= 0, PETSC_COMM_SELF, PETSC_ERR_LIB, "LU analysis failed: INFOG(1) = %d, INFOG(2) = %d, n = %d",
+               static_cast<int>(id.infog[0]), static_cast<int>(id.infog[1]), static_cast<int>(id.n));
+    f->analysed = true;
+  }
+  f->call(2);
+  f->factored = id.infog[0] >= 0;
+  if (!f->factored) PetscCall(PCSetFailedReason(pc, PC_FACTOR_OTHER));
+  return 0;
+}
+
+PetscErrorCode apply(PC pc, Vec x, Vec y) {
+  Factors* f;
+  PetscCall(PCShellGetContext(pc, &f));
+  PetscInt n;
+  PetscCall(VecGetLocalSize(x, &n));
+  const PetscScalar* xa;
+  PetscCall(VecGetArrayRead(x, &xa));
+  f->rhs.assign(xa, xa + n);
+  PetscCall(VecRestoreArrayRead(x, &xa));
+  if (f->factored) {
+    f->id.rhs = f->rhs.data();
+    f->id.nrhs = 1;
+    f->id.lrhs = static_cast<MUMPS_INT>(n);
+    f->call(3);
+  }
+  PetscScalar* ya;
+  PetscCall(VecGetArray(y, &ya));
+  for (PetscInt k = 0; k < n; ++k) ya[k] = f->rhs[k];
+  PetscCall(VecRestoreArray(y, &ya));
+  return 0;
+}
+
+PetscErrorCode destroy(PC pc) {
+  Factors* f;
+  PetscCall(PCShellGetContext(pc, &f));
+  if (f->initialised) f->call(-2);
+  delete f;
+  return 0;
+}
+
+}  // namespace
+
+PetscErrorCode setLuPreconditioner(PC pc, int rows, int cols) {
+  auto* f = new Factors;
+  f->rows = rows;
+  f->cols = cols;
+  PetscCall(PCSetType(pc, PCSHELL));
+  PetscCall(PCShellSetContext(pc, f));
+  PetscCall(PCShellSetSetUp(pc, setUp));
+  PetscCall(PCShellSetApply(pc, apply));
+  PetscCall(PCShellSetDestroy(pc, destroy));
+  PetscCall(PCShellSetName(pc, "single-precision LU (MUMPS, nested dissection)"));
+  return 0;
+}
+
+}  // namespace plume::steady

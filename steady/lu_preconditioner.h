@@ -1,0 +1,16 @@
+// The preconditioner of the Newton steps' linear solves on one process: a
+// sparse LU factorisation of the Jacobian in single precision (MUMPS), in the
+// nested-dissection order of the grid. Single precision halves the memory
+// and time of the factors; the Krylov method around it solves in double
+// precision, and the factors stay good for several Newton steps.
+#pragma once
+
+#include <petscpc.h>
+
+namespace plume::steady {
+
+// Makes `pc` this preconditioner for a Jacobian on a rows x cols grid with
+// three unknowns per node, numbered node by node, row by row.
+PetscErrorCode setLuPreconditioner(PC pc, int rows, int cols);
+
+}  // namespace plume::steady

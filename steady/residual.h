@@ -1,0 +1,55 @@
+// The steady problem as a residual: r(u) = u - G(u), with G the node updates
+// of one designed iteration applied Jacobi-style to a whole state u. Its zero
+// is the designed iteration's fixed point.
+//
+// Unknowns are T, Omega and Psi at rows 1 .. 600, columns 1 .. 919 (the
+// computed half and the axis row). The source node (600, 20) is held at
+// T = 1, Omega = Psi = 0 (its equation is u - held value); the walls follow
+// the wall rules and row 601 the mirror rule of row 599.
+#pragma once
+
+#include "state/grid.h"
+
+namespace plume::steady {
+
+// Rows and columns of unknowns.
+inline constexpr int kUnknownRows = NX / 2;  // rows 1 .. 600
+inline constexpr int kUnknownCols = NY - 1;  // columns 1 .. 919
+
+// One node's unknowns, in the order the solver's vectors hold them.
+struct NodeValues {
+  double t, omega, psi;
+};
+
+// A rectangle of nodes in unknown coordinates: row r <-> grid row r + 1,
+// column c <-> grid column c + 1.
+struct Block {
+  int row0, col0, rows, cols;
+};
+
+// Where `u` holds the unknowns of `ghosted`, addressed as u[r][c] in unknown
+// coordinates (the layout of a distributed array's local part).
+using NodeRows = const NodeValues* const*;
+
+// Stores the unknowns of `ghosted` into the process-wide fields and completes
+// what the updates read around them: the source node's held values, row 601
+// from row 599 (when `ghosted` holds it) and the wall vorticity.
+void loadState(NodeRows u, const Block& ghosted);
+
+// True at the source node, whose values are held.
+inline bool isSourceNode(int i, int j) { return i == srcI && j == srcJ; }
+
+// Residual at grid node (i, j), 1 <= i <= 600, 1 <= j <= 919, whose
+// unknowns are `own`, from the fields loadState() filled.
+NodeValues nodeResidual(int i, int j, const NodeValues& own);
+
+// Copies the fields' unknowns into `u` for the nodes of `owned` (u[r][c] in
+// unknown coordinates, writable).
+void storeState(NodeValues* const* u, const Block& owned);
+
+// Sets the mirror half, rows 601 .. 1199, from the computed half, and the
+// wall vorticity: the fields then hold a complete state for the designed
+// iteration and the result files.
+void completeFields();
+
+}  // namespace plume::steady

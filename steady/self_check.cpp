@@ -1,0 +1,41 @@
+#include "steady/self_check.h"
+
+#include <cmath>
+#include <string>
+
+#include "output/number_format.h"
+#include "platform/platform.h"
+#include "platform/text.h"
+#include "run/outer_loop.h"
+#include "solver/iteration_step.h"
+#include "state/grid.h"
+
+namespace plume::steady {
+
+SelfCheck runSelfCheck() {
+  consoleWrite(ru("Самопроверка: итерации plume от найденного решения\n"));
+  double prev = 0.0;
+  for (int k = 0; k < kSelfCheckIterations; ++k) {
+    bareIteration(iterationStep);
+    double residual = std::fabs(omegaSqSum - prev);
+    std::string line = ru("Итерация = ").str();
+    appendInteger(line, k);
+    line += ru("\tНевязка = ");
+    appendNumber(line, residual);
+    line += '\n';
+    consoleWrite(line);
+    if (residual < residualLimit) {
+      consoleWrite(ru("Достигнут предел невязки!!\n"));
+      std::string count = ru("Количество итераций = ").str();
+      appendInteger(count, k);
+      consoleWrite(count + "\n");
+      fillMirrorHalf();
+      return {true, k + 1, omegaSqSum, prev};
+    }
+    prev = omegaSqSum;
+  }
+  fillMirrorHalf();
+  return {false, kSelfCheckIterations, omegaSqSum, prev};
+}
+
+}  // namespace plume::steady
