@@ -6,6 +6,8 @@
 #include <petscmat.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <ctime>
 #include <vector>
 
 #include "steady/nested_dissection.h"
@@ -18,6 +20,7 @@ struct Factors {
   int rows = 0, cols = 0;
   SMUMPS_STRUC_C id{};
   bool initialised = false, analysed = false, factored = false;
+  bool report = false;  // -steady_lu_view: times and sizes of the factorisations
   std::vector<MUMPS_INT> irn, jcn, order;
   std::vector<float> values, rhs;
 
@@ -76,12 +79,22 @@ PetscErrorCode setUp(PC pc) {
   id.a = f->values.data();
   if (!f->analysed) {
     id.perm_in = f->order.data();
+    double t0 = MPI_Wtime();
     f->call(1);
+    if (f->report)
+      std::printf("LU: analysis %.1f s, %.3g entries in the factors\n", MPI_Wtime() - t0,
+                  static_cast<double>(id.infog[2]));
     PetscCheck(id.infog[0] >= 0, PETSC_COMM_SELF, PETSC_ERR_LIB, "LU analysis failed: INFOG(1) = %d, INFOG(2) = %d, n = %d",
                static_cast<int>(id.infog[0]), static_cast<int>(id.infog[1]), static_cast<int>(id.n));
     f->analysed = true;
   }
+  double t1 = MPI_Wtime();
+  std::clock_t c1 = std::clock();
   f->call(2);
+  if (f->report)
+    std::printf("LU: factorisation %.1f s (processor %.1f s), %d MB, %.3g operations\n",
+                MPI_Wtime() - t1, static_cast<double>(std::clock() - c1) / CLOCKS_PER_SEC,
+                static_cast<int>(id.infog[21]), static_cast<double>(id.rinfog[2]));
   f->factored = id.infog[0] >= 0;
   if (!f->factored) PetscCall(PCSetFailedReason(pc, PC_FACTOR_OTHER));
   return 0;
@@ -123,6 +136,9 @@ PetscErrorCode setLuPreconditioner(PC pc, int rows, int cols) {
   auto* f = new Factors;
   f->rows = rows;
   f->cols = cols;
+  PetscBool view = PETSC_FALSE;
+  PetscCall(PetscOptionsHasName(nullptr, nullptr, "-steady_lu_view", &view));
+  f->report = view;
   PetscCall(PCSetType(pc, PCSHELL));
   PetscCall(PCShellSetContext(pc, f));
   PetscCall(PCShellSetSetUp(pc, setUp));

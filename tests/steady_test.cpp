@@ -1,0 +1,166 @@
+// plume-steady: its residual is one Jacobi-style application of the node
+// updates to a whole state; its Jacobian agrees with finite differences of
+// that residual; the program finds, checks and writes a small-Gr solution and
+// reports a step budget that runs out.
+
+#include <gtest/gtest.h>
+#include <petscsys.h>
+
+#include <cmath>
+#include <string>
+#include <map>
+#include <tuple>
+#include <vector>
+
+#include "solver/node_update.h"
+#include "steady/jacobian.h"
+#include "steady/residual.h"
+#include "tests/test_support.h"
+
+using namespace plume;
+using namespace plume::steady;
+using namespace plume::testing;
+
+namespace {
+
+using Nodes = std::vector<NodeValues>;
+
+// Random unknowns in the fields (Psi small enough for moderate face Peclet
+// numbers, so the weights are away from their kinks), copied out node by node.
+Nodes randomState(std::uint64_t seed) {
+  resetState();
+  Gr = 3e4;
+  Pr = 0.71;
+  fillRandom(T, seed, -1, 1);
+  fillRandom(Omega, seed + 1, -50, 50);
+  fillRandom(Psi, seed + 2, -2e-3, 2e-3);
+  Nodes u(std::size_t(kUnknownRows) * kUnknownCols);
+  for (int r = 0; r < kUnknownRows; ++r)
+    for (int c = 0; c < kUnknownCols; ++c)
+      u[std::size_t(r) * kUnknownCols + c] = {T[r + 1][c + 1], Omega[r + 1][c + 1], Psi[r + 1][c + 1]};
+  // Walls: T as the initial state leaves them, Psi zero, Omega anything.
+  for (int i = 0; i <= NX; ++i) T[i][0] = 0.25, T[i][NY] = -0.5, Psi[i][0] = Psi[i][NY] = 0;
+  for (int j = 0; j <= NY; ++j) T[0][j] = 1, T[NX][j] = 0.3, Psi[0][j] = Psi[NX][j] = 0;
+  return u;
+}
+
+void load(const Nodes& u) {
+  std::vector<const NodeValues*> rows(kUnknownRows);
+  for (int r = 0; r < kUnknownRows; ++r) rows[r] = &u[std::size_t(r) * kUnknownCols];
+  loadState(rows.data(), {0, 0, kUnknownRows, kUnknownCols});
+}
+
+NodeValues& at(Nodes& u, int i, int j) { return u[std::size_t(i - 1) * kUnknownCols + (j - 1)]; }
+
+double component(const NodeValues& v, int f) { return f == 0 ? v.t : (f == 1 ? v.omega : v.psi); }
+double& component(NodeValues& v, int f) { return f == 0 ? v.t : (f == 1 ? v.omega : v.psi); }
+
+}  // namespace
+
+TEST(SteadyResidual, IsOneJacobiApplicationOfTheNodeUpdates) {
+  Nodes u = randomState(11);
+  load(u);
+  std::vector<NodeValues> r;
+  for (int i = 1; i <= srcI; ++i)
+    for (int j = 1; j < NY; ++j) r.push_back(nodeResidual(i, j, at(u, i, j)));
+
+  // The same state completed here by the wall rule, the mirror rule and the
+  // held source values, then every node updated from it at once.
+  for (int i = 1; i <= srcI; ++i)
+    for (int j = 1; j < NY; ++j) T[i][j] = at(u, i, j).t, Omega[i][j] = at(u, i, j).omega, Psi[i][j] = at(u, i, j).psi;
+  T[srcI][srcJ] = 1, Omega[srcI][srcJ] = 0, Psi[srcI][srcJ] = 0;
+  for (int j = 1; j < NY; ++j) T[601][j] = T[599][j], Omega[601][j] = -Omega[599][j], Psi[601][j] = -Psi[599][j];
+  for (int i = 1; i <= srcI; ++i) Omega[i][0] = kWallFactor * Psi[i][1], Omega[i][NY] = kWallFactor * Psi[i][NY - 1];
+  for (int j = 1; j < NY; ++j) Omega[0][j] = kWallFactor * Psi[1][j];
+  std::size_t k = 0, differing = 0;
+  for (int i = 1; i <= srcI; ++i)
+    for (int j = 1; j < NY; ++j, ++k) {
+      NodeValues own = at(u, i, j), want;
+      if (i == srcI && j == srcJ)
+        want = {own.t - 1, own.omega, own.psi};
+      else
+        want = {own.t - temperatureUpdate(i, j, plainGet), own.omega - vorticityUpdate(i, j, plainGet),
+                own.psi - streamFunctionUpdate(i, j, plainGet)};
+      for (int f = 0; f < 3; ++f) differing += !sameBits(component(r[k], f), component(want, f));
+    }
+  EXPECT_EQ(differing, 0u);
+}
+
+TEST(SteadyJacobian, AgreesWithFiniteDifferencesOfTheResidual) {
+  // Corners, walls, the axis row beside the source, below the source, inside.
+  const int nodes[][2] = {{1, 1}, {1, 919}, {300, 1}, {600, 19}, {600, 21}, {599, 20}, {600, 919}, {417, 333}};
+  Nodes u = randomState(5);
+  for (auto [i, j] : nodes) {
+    for (int f = 0; f < 3; ++f) {
+      load(u);
+      std::vector<JacobianEntry> entries;
+      jacobianRow(i, j, f, entries);
+      std::map<std::tuple<int, int, int>, double> analytic;
+      for (const JacobianEntry& e : entries) analytic[{e.i, e.j, e.field}] += e.value;
+      // Every unknown of the 3 x 3 box, by central differences.
+      for (int di = -1; di <= 1; ++di)
+        for (int dj = -1; dj <= 1; ++dj)
+          for (int g = 0; g < 3; ++g) {
+            int ni = i + di, nj = j + dj;
+            if (ni < 1 || ni > srcI || nj < 1 || nj >= NY) continue;
+            double& x = component(at(u, ni, nj), g);
+            // T and Omega enter linearly: a long step; Psi through the weights.
+            const double x0 = x, step = g == 2 ? 1e-6 : 1e-2;
+            x = x0 + step;
+            load(u);
+            double plus = component(nodeResidual(i, j, at(u, i, j)), f);
+            x = x0 - step;
+            load(u);
+            double minus = component(nodeResidual(i, j, at(u, i, j)), f);
+            x = x0;
+            double fd = (plus - minus) / (2 * step);
+            auto it = analytic.find({ni, nj, g});
+            double a = it == analytic.end() ? 0.0 : it->second;
+            const double scale[3] = {1, 50, 2e-3};  // of the rows' residuals: rounding noise
+            EXPECT_NEAR(a, fd, 1e-6 * std::fabs(fd) + 1e-14 * scale[f] / step)
+                << "row " << f << " at (" << i << ", " << j << "), unknown " << g << " at (" << ni << ", " << nj << ")";
+          }
+    }
+  }
+}
+
+// The program in a scratch working directory: a run that converges at small Gr
+// and one whose step budget runs out before the first step.
+RunResult runSteady(const ScratchDir& dir, const std::string& parameters, const std::string& args = "") {
+  makeWorkingDir(dir.path, parameters);
+  return runIn(dir.path, "OMP_NUM_THREADS=2 timeout 900 '" PLUME_STEADY_BINARY "' " + args);
+}
+
+TEST(SteadyProgram, FindsChecksAndWritesASmallGrSolution) {
+  ScratchDir dir;
+  RunResult r = runSteady(dir, "10 0.71 0 0 0 0\n");
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("Решение найдено за"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("Достигнут предел невязки!!\nКоличество итераций = "), std::string::npos);
+  for (const char* folder : kResultFolders) {
+    std::string text = readFile(dir.path / resultPath(folder, "10"));
+    EXPECT_EQ(splitLines(text).size(), folder[1] == 0 ? 1201u * 921 : 1200u * 920) << folder;
+  }
+  std::string report = readFile(dir.path / "Отчет.txt");
+  EXPECT_TRUE(report.starts_with(toCp1251("Размерность сетки = 920*1200\nGr = 10\tPr = 0.71\n")));
+}
+
+TEST(SteadyProgram, ReportsAnExhaustedStepBudget) {
+  ScratchDir dir;
+  RunResult r = runSteady(dir, "1e5 0.71 0 0 0 0\n", "-steady_max_steps 0");
+  EXPECT_EQ(r.status, 2) << r.output;
+  EXPECT_NE(r.output.find("Метод Ньютона не сошелся за 0 шагов; последняя невязка = 10.4735"),
+            std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("НЕ сошедшееся решение"), std::string::npos);
+  // The state written is the initial one: the temperature is zero but at the source.
+  std::string t = readFile(dir.path / resultPath("T", "100000"));
+  EXPECT_NE(t.find("601\t21\t1\n"), std::string::npos);
+}
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  PetscInitializeNoArguments();
+  int status = RUN_ALL_TESTS();
+  PetscFinalize();
+  return status;
+}
