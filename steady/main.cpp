@@ -10,12 +10,15 @@
 #include <omp.h>
 #include <petscsys.h>
 
+#include <cmath>
 #include <string>
 
+#include "output/checkpoint.h"
 #include "output/number_format.h"
 #include "output/results.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "run/segments.h"
 #include "run/summary.h"
 #include "state/grid.h"
 #include "state/parameters.h"
@@ -57,6 +60,7 @@ void printFailure(const SolveOutcome& o) {
 
 int run() {
   if (readParameters() != 0) return 1;
+  if (isFirstProcess()) checkResultFolders();
   printStart();
   double start = omp_get_wtime();
   SolveOutcome outcome = solveSteady();
@@ -74,6 +78,10 @@ int run() {
       consoleWrite(line + "\n");
       SelfCheck check = runSelfCheck();
       writeResults();
+      // plume --resume continues with the next designed iteration, whose
+      // stopping test compares with the self-check's last sum.
+      writeCheckpoint({check.iterations, check.omegaSqSum, omp_get_wtime() - start, false,
+                       std::fabs(check.omegaSqSum - check.previousSum)});
       if (!check.passed) {
         line = ru("Самопроверка НЕ пройдена: правило остановки не выполнено за ").str();
         appendInteger(line, kSelfCheckIterations);
