@@ -9,7 +9,8 @@ namespace {
 
 // Half an ulp of s in every lane, or 0 (nothing is below it).
 inline Vec halfUlpOf(double s) {
-  const unsigned long long exponent = __builtin_bit_cast(unsigned long long, s) & 0x7ff0000000000000ULL;
+  const unsigned long long exponent =
+      __builtin_bit_cast(unsigned long long, s) & 0x7ff0000000000000ULL;
   return vset(s >= 0x1p-1021 && s <= 0x1.fffffffffffffp+1023
                   ? __builtin_bit_cast(double, exponent) * 0x1p-53
                   : 0.0);

@@ -44,7 +44,9 @@ inline Mask vequal(Vec a, Vec b) { return _mm512_cmp_pd_mask(a, b, _CMP_EQ_OQ); 
 inline Mask vless(Vec a, Vec b) { return _mm512_cmp_pd_mask(a, b, _CMP_LT_OQ); }
 inline Mask vatMost(Vec a, Vec b) { return _mm512_cmp_pd_mask(a, b, _CMP_LE_OQ); }
 // Lanes in m: a / b; the others: q (no division where m is clear).
-inline Vec vdivWhere(Mask m, Vec q, Vec a, Vec b) { return _mm512_mask_div_pd(q, __mmask8(m), a, b); }
+inline Vec vdivWhere(Mask m, Vec q, Vec a, Vec b) {
+  return _mm512_mask_div_pd(q, __mmask8(m), a, b);
+}
 
 // Transposes an 8 x 8 block held as eight rows.
 inline void transpose8(Vec r[8]) {

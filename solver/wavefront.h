@@ -182,7 +182,8 @@ constexpr StillDiagonal kStillDiagonal = makeStillDiagonal();
 
 // The weights of group q's block at c0 as laid out, still or not.
 inline Weights laidOutWeights(int band, int q, int c0) {
-  return {stillBlock[band][q][(c0 - 1) / 8] ? kStillDiagonal.w : diagonalWeights[band][q] + (c0 - 1)};
+  return {stillBlock[band][q][(c0 - 1) / 8] ? kStillDiagonal.w
+                                             : diagonalWeights[band][q] + (c0 - 1)};
 }
 
 // Runs body(weights) with the weights of a group's block.
@@ -383,13 +384,15 @@ void temperatureRowsSimd(int band) {
     for (int m = 0; m < kWindow; ++m) {
       const Group g = groupOf(band, q0 + m);
       cr[m] = carry[q0 + m];
-      loadInputs<true>(T, q0 + m == 0 ? eastOfTop(band, edgeT, T) : T[g.r + 1], g, 1 + 8 * (t - kLag * m), in[m]);
+      const double* topRow = q0 + m == 0 ? eastOfTop(band, edgeT, T) : T[g.r + 1];
+      loadInputs<true>(T, topRow, g, 1 + 8 * (t - kLag * m), in[m]);
     }
     auto steps = [&](auto weights) {
 #pragma GCC unroll 8
       for (int s = 0; s < 8; ++s)
 #pragma GCC unroll 3
-        for (int m = 0; m < kWindow; ++m) out[m][s] = temperatureStep<true>(weights(m), in[m], cr[m], s, 0xFF);
+        for (int m = 0; m < kWindow; ++m)
+          out[m][s] = temperatureStep<true>(weights(m), in[m], cr[m], s, kAllLanes);
     };
     if (still)
       steps([](int) { return StillWeights{}; });
@@ -500,14 +503,14 @@ void vorticityRowsSimd(int band, double& sum) {
     Carry& co = omegaCarry[q];
     Carry& cp = psiCarry[q];
     withWeights(band, q, c0, [&](const auto& wt) {
-    Vec outOmega[8], outPsi[8];
-    for (int s = 0; s < 8; ++s) {
-      vorticityStep<Full>(wt, om, ps, source[s], co, cp, s, Full ? 0xFF : g.lanes & activeLanes(c0 + s),
-                          outOmega[s], outPsi[s]);
-      bandSum.advance(kSumPerStep);
-    }
-    storeSkewed<Full>(&Omega[0][0], g.r, c0, g.lanes, outOmega);
-    storeSkewed<Full>(&Psi[0][0], g.r, c0, g.lanes, outPsi);
+      Vec outOmega[8], outPsi[8];
+      for (int s = 0; s < 8; ++s) {
+        const Mask active = Full ? kAllLanes : g.lanes & activeLanes(c0 + s);
+        vorticityStep<Full>(wt, om, ps, source[s], co, cp, s, active, outOmega[s], outPsi[s]);
+        bandSum.advance(kSumPerStep);
+      }
+      storeSkewed<Full>(&Omega[0][0], g.r, c0, g.lanes, outOmega);
+      storeSkewed<Full>(&Psi[0][0], g.r, c0, g.lanes, outPsi);
     });
   }, [&](int q0, int t, bool still) {
     Inputs om[kWindow], ps[kWindow];
@@ -518,8 +521,10 @@ void vorticityRowsSimd(int band, double& sum) {
       const Group g = groupOf(band, q);
       co[m] = omegaCarry[q];
       cp[m] = psiCarry[q];
-      loadInputs<true>(Omega, q == 0 ? eastOfTop(band, edgeOmega, Omega) : Omega[g.r + 1], g, c0, om[m]);
-      loadInputs<true>(Psi, q == 0 ? eastOfTop(band, edgePsi, Psi) : Psi[g.r + 1], g, c0, ps[m]);
+      const bool first = q == 0;
+      loadInputs<true>(Omega, first ? eastOfTop(band, edgeOmega, Omega) : Omega[g.r + 1], g, c0,
+                       om[m]);
+      loadInputs<true>(Psi, first ? eastOfTop(band, edgePsi, Psi) : Psi[g.r + 1], g, c0, ps[m]);
       loadSkewed<true>(windowBuoyancy[8 * (q - window)], -kPad, 0, c0, 0xFF, 1, kLast, source[m]);
     }
     auto steps = [&](auto weights) {

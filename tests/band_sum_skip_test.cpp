@@ -33,7 +33,8 @@ class BandSumSkip : public ::testing::TestWithParam<Build> {
  protected:
   void SetUp() override {
     if (!GetParam().available)
-      GTEST_SKIP() << "the " << GetParam().name << " build is not run: this CPU lacks its instructions";
+      GTEST_SKIP() << "the " << GetParam().name
+                   << " build is not run: this CPU lacks its instructions";
   }
   static bool skipped(const double (&w)[8], double s) { return GetParam().skips(w, s); }
 };
