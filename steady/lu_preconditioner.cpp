@@ -21,6 +21,7 @@ struct Factors {
   SMUMPS_STRUC_C id{};
   bool initialised = false, analysed = false, factored = false;
   bool report = false;  // -steady_lu_view: times and sizes of the factorisations
+  double blrTolerance = 0;  // -steady_lu_blr TOL: low-rank compression to TOL
   std::vector<MUMPS_INT> irn, jcn, order;
   std::vector<float> values, rhs;
 
@@ -70,6 +71,10 @@ PetscErrorCode setUp(PC pc) {
     id.icntl[0] = id.icntl[1] = id.icntl[2] = -1;  // no messages
     id.icntl[3] = 0;
     id.icntl[6] = 1;  // ICNTL(7): the given order
+    if (f->blrTolerance > 0) {
+      id.icntl[34] = 2;  // ICNTL(35): block low-rank factors
+      id.cntl[6] = static_cast<float>(f->blrTolerance);
+    }
     f->initialised = true;
   }
   id.n = static_cast<MUMPS_INT>(unknowns);
@@ -139,6 +144,9 @@ PetscErrorCode setLuPreconditioner(PC pc, int rows, int cols) {
   PetscBool view = PETSC_FALSE;
   PetscCall(PetscOptionsHasName(nullptr, nullptr, "-steady_lu_view", &view));
   f->report = view;
+  PetscReal blr = 0;
+  PetscCall(PetscOptionsGetReal(nullptr, nullptr, "-steady_lu_blr", &blr, nullptr));
+  f->blrTolerance = blr;
   PetscCall(PCSetType(pc, PCSHELL));
   PetscCall(PCShellSetContext(pc, f));
   PetscCall(PCShellSetSetUp(pc, setUp));

@@ -34,6 +34,10 @@ constexpr double kFloorZone = 1e-9;
 // Steps of one stage before it counts as failed, and the stall rule: three
 // steps that together gain less than a factor 2.
 constexpr int kStageSteps = 12;
+// Newton from the initial state is tried directly up to this |Gr|; beyond it
+// continuation starts at kFirstStageGr.
+constexpr double kDirectGr = 2e5;
+constexpr double kFirstStageGr = 1e5;
 // The factors are renewed when a linear solve needed more iterations.
 constexpr int kRefactorAfter = 12;
 
@@ -329,13 +333,17 @@ SolveOutcome solveSteady() {
   VecCopy(x, accepted);
   VecCopy(x, c.best);
 
-  // Newton at the wanted Gr first; if it fails, continuation from the last
-  // accepted state (at first the initial state, a solution for Gr = 0).
+  // Newton at the wanted Gr first, unless |Gr| is beyond what Newton from the
+  // initial state reaches; then, or when that fails, continuation in Gr from
+  // the last accepted state (at first the initial state, the solution for
+  // Gr = 0), with steps that grow after quick stages and halve after failed
+  // ones.
   double acceptedGr = 0;
-  double step = target;
-  double gr = target;
+  double gr = std::fabs(target) <= kDirectGr ? target : std::copysign(kFirstStageGr, target);
+  double step = gr;
   SolveEnd end = SolveEnd::NotConverged;
   double residual = INFINITY;
+  if (gr != target) printContinuation(gr, step);
   for (;;) {
     Gr = gr;
     c.lastStage = gr == target;
