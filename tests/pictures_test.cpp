@@ -89,8 +89,7 @@ TEST(Pictures, DrawsTheChosenRunWithItsStateOnlyNonFiniteNodesBlank) {
   }
 
   // Without --state the title names the iteration the checkpoint records.
-  std::string ckpt(120, '\0');
-  ckpt.replace(0, 8, "PLUMECKP");
+  std::string ckpt = "PLUMECKP" + std::string(112, '\0');
   ckpt[72] = 42;
   std::ofstream(dir.path / "Result/251_301_5_150/checkpoint_Gr_100000.bin", std::ios::binary) << ckpt;
   r = runTool(dir.path, "plume-pictures", ". --gr 100000");
