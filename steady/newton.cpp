@@ -38,8 +38,9 @@ constexpr int kStageSteps = 12;
 // continuation starts at kFirstStageGr.
 constexpr double kDirectGr = 2e5;
 constexpr double kFirstStageGr = 1e5;
-// The factors are renewed when a linear solve needed more iterations.
-constexpr int kRefactorAfter = 12;
+// The factors are renewed when a linear solve needed more iterations: one
+// factorisation costs about as much as a hundred applications of the factors.
+constexpr int kRefactorAfter = 30;
 
 struct Context {
   DM da = nullptr;
