@@ -39,7 +39,7 @@ constexpr int kStageSteps = 12;
 constexpr double kDirectGr = 2e5;
 constexpr double kFirstStageGr = 1e5;
 // The factors are renewed when a linear solve needed more iterations: one
-// factorisation costs about as much as a hundred applications of the factors.
+// factorisation costs as much as 50 to 150 applications of the factors.
 constexpr int kRefactorAfter = 30;
 
 struct Context {
