@@ -32,12 +32,10 @@ std::string line(int row, int col, double v) {
 }  // namespace
 
 TEST(ResultFiles, NamesCarryGrInTheNumberFormat) {
-  for (auto [gr, text] : {std::pair{0.0, "0"},
-                          {1e6, "1e+06"},
-                          {1000000.4, "1e+06"},
-                          {100000.0, "100000"},
-                          {1.5e-5, "1.5e-05"},
-                          {-3.0, "-3"}}) {
+  // clang-format off
+  for (auto [gr, text] : {std::pair{0.0, "0"}, {1e6, "1e+06"}, {1000000.4, "1e+06"},
+                          {100000.0, "100000"}, {1.5e-5, "1.5e-05"}, {-3.0, "-3"}}) {
+    // clang-format on
     Gr = gr;
     for (int k = 0; k < 5; ++k) EXPECT_EQ(resultFileName(k), resultPath(kResultFolders[k], text));
   }

@@ -68,6 +68,7 @@ TEST(Sweeps, BandsInOrderAndTheAxisRowOutwardsFromTheSource) {
   // One thread: row 150 (first of band 1) sees row 151 as it was, row 151
   // (last of band 2) the new row 150; likewise 300/301 and 450/451.
   for (int edge : {150, 300, 450}) Psi[edge + 1][500] = Omega[edge][400] = 1.0;
+  Psi[100][800] = 1.0;  // an old value: the updates give it no weight
   T[600][20] = Pr = 1.0;
   literal::sweepTemperature();
   Psi[600][20] = 1.0;  // an artificial value, as the temperature's
@@ -80,6 +81,8 @@ TEST(Sweeps, BandsInOrderAndTheAxisRowOutwardsFromTheSource) {
     EXPECT_EQ(Psi[edge + 1][400], poisson(p, 0, 0, 0, 0)) << edge;
     EXPECT_EQ(Psi[1200 - edge][400], -p) << edge;
   }
+  const double q = poisson(1, 0, 0, 0, 0);  // its neighbours read it
+  EXPECT_EQ(Psi[100][800], poisson(0, q, q, 0, 0));
   // The axis row goes 21 -> 919, then 19 -> 1, each half from the source;
   // row 599 comes after it.
   double psi[921] = {}, t[921] = {};

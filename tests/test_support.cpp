@@ -1,6 +1,5 @@
 #include "tests/test_support.h"
 
-#include <omp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,12 +16,6 @@ ScratchDir::ScratchDir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "plume-test-XXXXXX").string();
   path = mkdtemp(tmpl.data());
 }
-
-ScratchDir::~ScratchDir() { std::filesystem::remove_all(path); }
-
-ThreadCount::ThreadCount(int n) : saved(omp_get_max_threads()) { omp_set_num_threads(n); }
-
-ThreadCount::~ThreadCount() { omp_set_num_threads(saved); }
 
 void makeWorkingDir(const std::filesystem::path& dir, const std::string& parameters,
                     bool withResultFolders) {

@@ -2,6 +2,8 @@
 // program binaries, reading files, copies of the fields, thread counts.
 #pragma once
 
+#include <omp.h>
+
 #include <bit>
 #include <cstdint>
 #include <filesystem>
@@ -23,14 +25,14 @@ inline constexpr double kWallFactor = -2 / (kStep * kStep);
 // A fresh empty directory under the system's temp folder, removed on destruction.
 struct ScratchDir {
   ScratchDir();
-  ~ScratchDir();
+  ~ScratchDir() { std::filesystem::remove_all(path); }
   std::filesystem::path path;
 };
 
 // OpenMP team size for the parallel regions until destruction.
 struct ThreadCount {
-  explicit ThreadCount(int n);
-  ~ThreadCount();
+  explicit ThreadCount(int n) : saved(omp_get_max_threads()) { omp_set_num_threads(n); }
+  ~ThreadCount() { omp_set_num_threads(saved); }
   int saved;
 };
 
