@@ -152,17 +152,25 @@ inline __m512d slowLanes(__m512d q, __m512d x, double y, Range range) {
   return q;
 }
 
-inline __m512d correction(__m512d x, double y, double z, Range range) {
+inline __m512d correctionFast(__m512d x, double y, double z) {
   const __m512d vy = _mm512_set1_pd(y), vz = _mm512_set1_pd(z);
   const __m512d q0 = _mm512_mul_pd(x, vz);
   __m512d r = _mm512_fmsub_pd(q0, vy, x);
   asm("" : "+v"(r));  // keep q0 - r*z as written: x = -0 must give -0
-  return slowLanes(_mm512_fnmadd_pd(r, vz, q0), x, y, range);
+  return _mm512_fnmadd_pd(r, vz, q0);
+}
+
+inline __m512d correction(__m512d x, double y, double z, Range range) {
+  return slowLanes(correctionFast(x, y, z), x, y, range);
+}
+
+inline __m512d splitReciprocalFast(__m512d x, double zh, double zl) {
+  const __m512d low = _mm512_mul_pd(x, _mm512_set1_pd(zl));
+  return _mm512_fmadd_pd(x, _mm512_set1_pd(zh), low);
 }
 
 inline __m512d splitReciprocal(__m512d x, double y, double zh, double zl, Range range) {
-  const __m512d low = _mm512_mul_pd(x, _mm512_set1_pd(zl));
-  return slowLanes(_mm512_fmadd_pd(x, _mm512_set1_pd(zh), low), x, y, range);
+  return slowLanes(splitReciprocalFast(x, zh, zl), x, y, range);
 }
 #endif
 
@@ -187,17 +195,25 @@ inline __m256d slowLanes(__m256d q, __m256d x, double y, Range range) {
   return q;
 }
 
-inline __m256d correction(__m256d x, double y, double z, Range range) {
+inline __m256d correctionFast(__m256d x, double y, double z) {
   const __m256d vy = _mm256_set1_pd(y), vz = _mm256_set1_pd(z);
   const __m256d q0 = _mm256_mul_pd(x, vz);
   __m256d r = _mm256_fmsub_pd(q0, vy, x);
   asm("" : "+x"(r));  // keep q0 - r*z as written: x = -0 must give -0
-  return slowLanes(_mm256_fnmadd_pd(r, vz, q0), x, y, range);
+  return _mm256_fnmadd_pd(r, vz, q0);
+}
+
+inline __m256d correction(__m256d x, double y, double z, Range range) {
+  return slowLanes(correctionFast(x, y, z), x, y, range);
+}
+
+inline __m256d splitReciprocalFast(__m256d x, double zh, double zl) {
+  const __m256d low = _mm256_mul_pd(x, _mm256_set1_pd(zl));
+  return _mm256_fmadd_pd(x, _mm256_set1_pd(zh), low);
 }
 
 inline __m256d splitReciprocal(__m256d x, double y, double zh, double zl, Range range) {
-  const __m256d low = _mm256_mul_pd(x, _mm256_set1_pd(zl));
-  return slowLanes(_mm256_fmadd_pd(x, _mm256_set1_pd(zh), low), x, y, range);
+  return slowLanes(splitReciprocalFast(x, zh, zl), x, y, range);
 }
 #endif
 
@@ -250,6 +266,20 @@ inline V divByFourOverHH(V x) {
   using namespace exact_division;
   return splitReciprocal(x, fourOverHH, kRecipFourOverHHHigh, kRecipFourOverHHLow,
                          kRangeFourOverHH);
+}
+
+// The fast path alone (vector types only), for a caller that has proven
+// every lane inside its range or +-0: there it is what the checked form
+// returns.
+template <class V>
+inline V divByHInRange(V x) {
+  using namespace exact_division;
+  return correctionFast(x, h, kRecipH);
+}
+template <class V>
+inline V divByHHInRange(V x) {
+  using namespace exact_division;
+  return splitReciprocalFast(x, kRecipHHHigh, kRecipHHLow);
 }
 
 #if !defined(__FMA__)

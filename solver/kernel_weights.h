@@ -18,8 +18,20 @@ using namespace plume::kernel;
 
 constexpr int kLast = NY - 1;  // last column swept
 
+// InRange: the row's inputs are known to keep every division on its fast
+// path (see rangeLimit below), so its range checks are left out.
+template <bool InRange>
+inline Vec divH(Vec x) {
+  return InRange ? divByHInRange(x) : divByH(x);
+}
+template <bool InRange>
+inline Vec divHH(Vec x) {
+  return InRange ? divByHHInRange(x) : divByHH(x);
+}
+
+template <bool InRange>
 inline Vec faceVelocity(Vec p1, Vec p2, Vec p3, Vec p4) {
-  return divByH(vmul(vsub(vadd(vsub(p1, p2), p3), p4), vset(0.25)));
+  return divH<InRange>(vmul(vsub(vadd(vsub(p1, p2), p3), p4), vset(0.25)));
 }
 
 inline Vec damping(Vec e, Vec pr) {
@@ -27,14 +39,16 @@ inline Vec damping(Vec e, Vec pr) {
   return vdiv(vset(1.0), vadd(vset(1.0), t));
 }
 
+template <bool InRange>
 inline Vec weightPlus(Vec e, Vec pr) {
   Vec conv = vmul(vset(h), vmul(pr, vmul(vset(0.5), vadd(e, vabs(e)))));
-  return divByHH(vadd(damping(e, pr), conv));
+  return divHH<InRange>(vadd(damping(e, pr), conv));
 }
 
+template <bool InRange>
 inline Vec weightMinus(Vec e, Vec pr) {
   Vec conv = vmul(vset(h), vmul(pr, vmul(vset(0.5), vsub(e, vabs(e)))));
-  return divByHH(vsub(damping(e, pr), conv));
+  return divHH<InRange>(vsub(damping(e, pr), conv));
 }
 
 // Where the flow is weak every weight is RN(1/(h*h)): the damping 1/(1 + t)
@@ -55,18 +69,54 @@ inline double stillLimit() {
   return m < cap ? m : cap;
 }
 
+// Rows whose every |Psi| is 0 or in [2^-900, rangeLimit()] keep every
+// division of the weights of the row between them on its fast path, so the
+// range checks can be left out (m: the largest |Psi| read):
+//  * Face velocity: each Psi is 0 or a multiple of 2^-952 (no ulp from 2^-900
+//    up is smaller), and so is each rounded sum of them (below 2^-900 such a
+//    sum is exact); a non-zero quarter is at least 2^-954 >= 2^-969 and at most
+//    m*(1 + 2^-50) < 2^1013, the range of the division by h.
+//  * damping -+ conv: |e| <= 1200*m*(1 + 2^-50), so t <= m*Pr*(1 + 2^-48)/2
+//    < 2^979 and the damping is at least 2^-979; conv adds to it in magnitude
+//    (never negative in the plus weights, never positive in the minus ones)
+//    and |conv| <= m*Pr*(1 + 2^-48) < 2^980: the sum lies in [2^-979, 2^981],
+//    inside the range of the division by h*h, [2^-989, inf).
+// With Pr negative or not a number no row qualifies.
+constexpr double kRangeFloor = 0x1p-900;
+inline double rangeLimit() {
+  constexpr double cap = 0x1p1000;
+  if (Pr == 0) return cap;
+  if (!(Pr > 0)) return -1.0;
+  const double m = 0x1p979 / Pr;  // rounding adds under 2^-52 relative
+  return m < cap ? m : cap;
+}
+
 // Which nodes of a row are calm, |Psi| <= stillLimit(): bit c of byte v for
 // column 8v + c. Columns past NY count as calm (no node reads them).
+// `inRange`: every |Psi| of the row (padding included) is 0 or in
+// [kRangeFloor, rangeLimit()].
 constexpr int kCalmBytes = kPad / kLanes + 1;
 struct CalmRow {
   unsigned char bits[kCalmBytes];
+  bool inRange;
 };
 
-void calmRow(int i, Vec limit, CalmRow& out) {
-  for (int v = 0; v < kPad / kLanes; ++v)
-    out.bits[v] = static_cast<unsigned char>(vatMost(vabs(vload(&Psi[i][kLanes * v])), limit));
+struct RowLimits {
+  Vec still = vset(stillLimit());
+  Vec top = vset(rangeLimit());
+  Vec floor = vset(kRangeFloor);
+};
+
+void calmRow(int i, const RowLimits& limits, CalmRow& out) {
+  Mask inRange = kAllLanes;
+  for (int v = 0; v < kPad / kLanes; ++v) {
+    const Vec a = vabs(vload(&Psi[i][kLanes * v]));
+    out.bits[v] = static_cast<unsigned char>(vatMost(a, limits.still));
+    inRange &= vatMost(a, limits.top) & (vatMost(limits.floor, a) | vequal(a, vzero()));
+  }
   out.bits[NY / kLanes] |= static_cast<unsigned char>(0xFF << (NY % kLanes + 1));
   out.bits[kCalmBytes - 1] = 0xFF;
+  out.inRange = inRange == kAllLanes;
 }
 
 // Whether every node of vector v (columns 1 + 8v .. 8 + 8v) of the middle row
@@ -83,8 +133,9 @@ inline bool calmVector(const CalmRow& below, const CalmRow& row, const CalmRow& 
 // are never used. If `still` is given, still[v] tells whether vector v
 // (columns 1 + v*kLanes ...) has the still-flow weights throughout, and such
 // vectors are not stored (the caller fills in the ones it reads).
+template <bool InRange>
 void computeWeightsInto(int i, const CalmRow (&calm)[3], double* w, double* s, double* e,
-                        double* n, bool* still = nullptr) {
+                        double* n, bool* still) {
   const Vec pr = vset(Pr), stillWeight = vset(kStillWeight);
   const double* below = Psi[i - 1];
   const double* row = Psi[i];
@@ -104,17 +155,25 @@ void computeWeightsInto(int i, const CalmRow (&calm)[3], double* w, double* s, d
     Vec bm = vload(below + j - 1), b0 = vload(below + j), bp = vload(below + j + 1);
     Vec rm = vload(row + j - 1), rp = vload(row + j + 1);
     Vec am = vload(above + j - 1), a0 = vload(above + j), ap = vload(above + j + 1);
-    vstore(w + j, weightPlus(faceVelocity(bp, bm, rp, rm), pr));
-    vstore(s + j, weightPlus(faceVelocity(bm, am, b0, a0), pr));
-    vstore(e + j, weightMinus(faceVelocity(ap, am, rp, rm), pr));
-    vstore(n + j, weightMinus(faceVelocity(bp, ap, b0, a0), pr));
+    vstore(w + j, weightPlus<InRange>(faceVelocity<InRange>(bp, bm, rp, rm), pr));
+    vstore(s + j, weightPlus<InRange>(faceVelocity<InRange>(bm, am, b0, a0), pr));
+    vstore(e + j, weightMinus<InRange>(faceVelocity<InRange>(ap, am, rp, rm), pr));
+    vstore(n + j, weightMinus<InRange>(faceVelocity<InRange>(bp, ap, b0, a0), pr));
   }
 }
 
+void computeWeightsInto(int i, const CalmRow (&calm)[3], double* w, double* s, double* e,
+                        double* n, bool* still = nullptr) {
+  if (calm[0].inRange && calm[1].inRange && calm[2].inRange)
+    computeWeightsInto<true>(i, calm, w, s, e, n, still);
+  else
+    computeWeightsInto<false>(i, calm, w, s, e, n, still);
+}
+
 void computeWeights(int i) {
-  const Vec limit = vset(stillLimit());
+  const RowLimits limits;
   CalmRow calm[3];
-  for (int k = 0; k < 3; ++k) calmRow(i - 1 + k, limit, calm[k]);
+  for (int k = 0; k < 3; ++k) calmRow(i - 1 + k, limits, calm[k]);
   computeWeightsInto(i, calm, weightW[i], weightS[i], weightE[i], weightN[i]);
 }
 

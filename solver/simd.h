@@ -194,6 +194,8 @@ inline Vec divByH(Vec x) { return {divByH(x.lo), divByH(x.hi)}; }
 inline Vec divByTwoH(Vec x) { return {divByTwoH(x.lo), divByTwoH(x.hi)}; }
 inline Vec divByHH(Vec x) { return {divByHH(x.lo), divByHH(x.hi)}; }
 inline Vec divByFourOverHH(Vec x) { return {divByFourOverHH(x.lo), divByFourOverHH(x.hi)}; }
+inline Vec divByHInRange(Vec x) { return {divByHInRange(x.lo), divByHInRange(x.hi)}; }
+inline Vec divByHHInRange(Vec x) { return {divByHHInRange(x.lo), divByHHInRange(x.hi)}; }
 
 #else
 
@@ -265,6 +267,9 @@ inline Vec divByHH(Vec x) { return eachLane([&](int k) { return divByHH(x.v[k]);
 inline Vec divByFourOverHH(Vec x) {
   return eachLane([&](int k) { return divByFourOverHH(x.v[k]); });
 }
+// Without vector instructions the checks stay (they cost little here).
+inline Vec divByHInRange(Vec x) { return divByH(x); }
+inline Vec divByHHInRange(Vec x) { return divByHH(x); }
 
 #endif
 

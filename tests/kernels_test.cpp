@@ -244,3 +244,25 @@ TEST_P(Kernels, StreamFunctionAroundTheStillFlowLimit) {
     expectKernelsMatchFromHere(step(), 2, std::string(c.parameters) + " around the limit");
   }
 }
+
+// Rows whose |Psi| are all 0 or in [2^-900, 2^979/Pr] leave out the range
+// checks of the weights' divisions: rows reaching exactly to either end, one
+// ulp past it, and far enough past it that some divisions leave their fast
+// range (Pr so large that the weights show the last bits of the velocity).
+TEST_P(Kernels, StreamFunctionAtTheEdgesOfTheUncheckedDivisions) {
+  start("1e5 1e306 0 0 0 0");
+  const double top = 0x1p979 / 1e306, floor = 0x1p-900;
+  const double edges[] = {top,   std::nextafter(top, 1e308), top * 0x1p16,
+                          floor, std::nextafter(floor, 0.0), floor * 0x1p-120};
+  std::mt19937_64 next(11);
+  for (int i = 2; i < NX - 1; ++i)  // none next to a wall: the wall vorticity stays 0
+    for (int j = 2; j < NY - 1; ++j) {
+      const int kind = i / 4 % 6;  // rows in fours: the middle two see only their kind
+      const double v = j % 37 == 0 ? edges[kind]
+                                   : std::ldexp(edges[kind], (kind < 3 ? -1 : 1) * int(next() % 8));
+      Psi[i][j] = next() & 1 ? -v : v;
+    }
+  fillRandom(T, 4, -1.0, 1.0);
+  fillRandom(Omega, 5, -1e-3, 1e-3);
+  expectKernelsMatchFromHere(step(), 2, "Psi at the edges of the unchecked divisions");
+}
