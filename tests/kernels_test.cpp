@@ -1,7 +1,6 @@
-// The production kernels against the literal sweeps run on one thread: the
-// same bits in every field and in every iteration's measure, for each
-// instruction set this CPU has, at any thread count, also while other threads
-// load the CPUs.
+// The production kernels against the literal sweeps run on one thread: the same bits in every
+// field and every iteration's measure, for each instruction set this CPU has, at any thread
+// count, also while other threads load the CPUs.
 
 #include <gtest/gtest.h>
 
@@ -29,16 +28,14 @@ namespace {
 
 // The production step of one instruction-set path, and whether this CPU can run it.
 struct Path {
-  Isa isa;
   void (*step)();
   bool available;
 };
-
 Path pathOf(Isa isa) {
   switch (isa) {
-    case Isa::Avx512: return {isa, kernel::iterationStepAvx512, cpuHasAvx512()};
-    case Isa::Avx2: return {isa, kernel::iterationStepAvx2, cpuHasAvx2Fma()};
-    default: return {isa, kernel::iterationStepGeneric, true};
+    case Isa::Avx512: return {kernel::iterationStepAvx512, cpuHasAvx512()};
+    case Isa::Avx2: return {kernel::iterationStepAvx2, cpuHasAvx2Fma()};
+    default: return {kernel::iterationStepGeneric, true};
   }
 }
 
@@ -68,20 +65,23 @@ struct Reference {
   std::vector<double> sums;
 };
 
-// The literal sweeps on one thread; each case is run once for all paths.
+// n literal iterations on one thread from the fields as they stand.
+Reference literalFromHere(int n) {
+  ThreadCount one(1);
+  Reference ref;
+  ref.sums = iterate(literal::iterationStep, n);
+  ref.fields = saveState();
+  return ref;
+}
+
+// The literal sweeps from the start; each case is run once for all paths.
 const Reference& literalRun(const std::string& parameters, int n) {
   static std::map<std::string, Reference> done;
   const std::string key = parameters + " n=" + std::to_string(n);
   auto found = done.find(key);
-  if (found == done.end()) {
-    start(parameters);
-    ThreadCount one(1);
-    Reference ref;
-    ref.sums = iterate(literal::iterationStep, n);
-    ref.fields = saveState();
-    found = done.emplace(key, std::move(ref)).first;
-  }
-  return found->second;
+  if (found != done.end()) return found->second;
+  start(parameters);
+  return done.emplace(key, literalFromHere(n)).first->second;
 }
 
 void expectSame(const Reference& ref, const std::vector<double>& sums, const std::string& what) {
@@ -110,12 +110,7 @@ void expectKernelsMatch(void (*step)(), const std::string& parameters, int n,
 // of `step` on two threads from the same start, compared bit for bit.
 void expectKernelsMatchFromHere(void (*step)(), int n, const std::string& what) {
   const StateCopy initial = saveState();
-  Reference ref;
-  {
-    ThreadCount one(1);
-    ref.sums = iterate(literal::iterationStep, n);
-    ref.fields = saveState();
-  }
+  const Reference ref = literalFromHere(n);
   restoreState(initial);
   ThreadCount team(2);
   std::vector<double> sums = iterate(step, n);
@@ -123,23 +118,16 @@ void expectKernelsMatchFromHere(void (*step)(), int n, const std::string& what) 
 }
 
 // Busy threads that compete with the solver's team for the CPUs.
-class CpuLoad {
- public:
+struct CpuLoad {
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> workers;
   explicit CpuLoad(int n) {
     for (int i = 0; i < n; ++i)
-      workers_.emplace_back([this] {
-        volatile double x = 1.0;
-        while (!stop_.load(std::memory_order_relaxed)) x = x * 1.0000001 + 1e-9;
+      workers.emplace_back([this] {
+        for (volatile double x = 1.0; !stop.load(std::memory_order_relaxed);) x = x * 1.0000001;
       });
   }
-  ~CpuLoad() {
-    stop_ = true;
-    for (auto& w : workers_) w.join();
-  }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::vector<std::thread> workers_;
+  ~CpuLoad() { stop = true; for (auto& w : workers) w.join(); }
 };
 
 }  // namespace
@@ -178,18 +166,15 @@ TEST_P(Kernels, AFewHundredIterations) {
 }
 
 TEST_P(Kernels, SameBitsWhileOtherThreadsLoadTheCpus) {
-  const std::string parameters = "1e6 0.71 0 0 0 0";
-  const int n = 10;
-  literalRun(parameters, n);
+  literalRun("1e6 0.71 0 0 0 0", 10);
   CpuLoad load(3);
-  expectKernelsMatch(step(), parameters, n, {2, 4, 8});
+  expectKernelsMatch(step(), "1e6 0.71 0 0 0 0", 10, {2, 4, 8});
 }
 
 // Subnormal and tiny values take the real division inside the exact
 // divisions and the wavefront's edge paths: start from a field full of them.
 TEST_P(Kernels, TinyAndSubnormalValues) {
-  const std::string parameters = "3e4 0.71 0 0 0 0";
-  start(parameters);
+  start("3e4 0.71 0 0 0 0");
   fillRandom(Psi, 7, -1e-300, 1e-300);
   fillRandom(Omega, 8, -1e-305, 1e-305);
   for (int i = 1; i < NX; ++i)
@@ -224,11 +209,8 @@ void fillAroundLimit(double limit, int shift) {
 // The weight pass skips the weights where |Psi| around a node is small enough
 // to leave them 1/(h*h); around that bound the kernels must still agree.
 TEST_P(Kernels, StreamFunctionAroundTheStillFlowLimit) {
-  struct Case {
-    const char* parameters;
-    double limit;  // 2^-56 / Pr, at most 2^1000
-    int shift;     // where Psi lies against it
-  };
+  // limit: 2^-56 / Pr, at most 2^1000; shift: where Psi lies against it.
+  struct Case { const char* parameters; double limit; int shift; };
   // With Pr = 0 every weight is 1/(h*h) below the overflow cap; values near
   // the cap itself would overflow the fields within the two iterations
   // (the wall vorticity multiplies Psi by 2/(h*h) each time).
@@ -245,22 +227,18 @@ TEST_P(Kernels, StreamFunctionAroundTheStillFlowLimit) {
   }
 }
 
-// Rows whose |Psi| are all 0 or in [2^-900, 2^979/Pr] leave out the range
-// checks of the weights' divisions: rows reaching exactly to either end, one
-// ulp past it, and far enough past it that some divisions leave their fast
-// range (Pr so large that the weights show the last bits of the velocity).
+// Rows of |Psi| all 0 or in [2^-900, 2^979/Pr] skip the division range checks: rows exactly
+// at either end, one ulp and far past it (Pr so large the weights show e's last bits).
 TEST_P(Kernels, StreamFunctionAtTheEdgesOfTheUncheckedDivisions) {
   start("1e5 1e306 0 0 0 0");
-  const double top = 0x1p979 / 1e306, floor = 0x1p-900;
-  const double edges[] = {top,   std::nextafter(top, 1e308), top * 0x1p16,
-                          floor, std::nextafter(floor, 0.0), floor * 0x1p-120};
+  const double top = 0x1p979 / 1e306, edges[] = {top, std::nextafter(top, 1e308), top * 0x1p16,
+                                                 0x1p-900, std::nextafter(0x1p-900, 0.0), 0x1p-1020};
   std::mt19937_64 next(11);
   for (int i = 2; i < NX - 1; ++i)  // none next to a wall: the wall vorticity stays 0
     for (int j = 2; j < NY - 1; ++j) {
       const int kind = i / 4 % 6;  // rows in fours: the middle two see only their kind
-      const double v = j % 37 == 0 ? edges[kind]
-                                   : std::ldexp(edges[kind], (kind < 3 ? -1 : 1) * int(next() % 8));
-      Psi[i][j] = next() & 1 ? -v : v;
+      const int k = j % 37 == 0 ? 0 : (kind < 3 ? -1 : 1) * int(next() % 8);
+      Psi[i][j] = std::ldexp(next() & 1 ? -edges[kind] : edges[kind], k);
     }
   fillRandom(T, 4, -1.0, 1.0);
   fillRandom(Omega, 5, -1e-3, 1e-3);
