@@ -93,30 +93,35 @@ inline double rangeLimit() {
 
 // Which nodes of a row are calm, |Psi| <= stillLimit(): bit c of byte v for
 // column 8v + c. Columns past NY count as calm (no node reads them).
-// `inRange`: every |Psi| of the row (padding included) is 0 or in
-// [kRangeFloor, rangeLimit()].
 constexpr int kCalmBytes = kPad / kLanes + 1;
 struct CalmRow {
   unsigned char bits[kCalmBytes];
-  bool inRange;
+  int row;
+  mutable signed char inRange;  // rowInRange's answer, -1 until asked
 };
 
-struct RowLimits {
-  Vec still = vset(stillLimit());
-  Vec top = vset(rangeLimit());
-  Vec floor = vset(kRangeFloor);
-};
-
-void calmRow(int i, const RowLimits& limits, CalmRow& out) {
-  Mask inRange = kAllLanes;
-  for (int v = 0; v < kPad / kLanes; ++v) {
-    const Vec a = vabs(vload(&Psi[i][kLanes * v]));
-    out.bits[v] = static_cast<unsigned char>(vatMost(a, limits.still));
-    inRange &= vatMost(a, limits.top) & (vatMost(limits.floor, a) | vequal(a, vzero()));
-  }
+void calmRow(int i, Vec limit, CalmRow& out) {
+  for (int v = 0; v < kPad / kLanes; ++v)
+    out.bits[v] = static_cast<unsigned char>(vatMost(vabs(vload(&Psi[i][kLanes * v])), limit));
   out.bits[NY / kLanes] |= static_cast<unsigned char>(0xFF << (NY % kLanes + 1));
   out.bits[kCalmBytes - 1] = 0xFF;
-  out.inRange = inRange == kAllLanes;
+  out.row = i;
+  out.inRange = -1;
+}
+
+// Whether every |Psi| of the row (padding included) is 0 or in [kRangeFloor,
+// rangeLimit()]; found once, when a row next to it has weights to compute.
+inline bool rowInRange(const CalmRow& c) {
+  if (c.inRange < 0) {
+    const Vec top = vset(rangeLimit()), floor = vset(kRangeFloor);
+    Mask in = kAllLanes;
+    for (int v = 0; v < kPad / kLanes; ++v) {
+      const Vec a = vabs(vload(&Psi[c.row][kLanes * v]));
+      in &= vatMost(a, top) & (vatMost(floor, a) | vequal(a, vzero()));
+    }
+    c.inRange = in == kAllLanes;
+  }
+  return c.inRange;
 }
 
 // Whether every node of vector v (columns 1 + 8v .. 8 + 8v) of the middle row
@@ -164,16 +169,19 @@ void computeWeightsInto(int i, const CalmRow (&calm)[3], double* w, double* s, d
 
 void computeWeightsInto(int i, const CalmRow (&calm)[3], double* w, double* s, double* e,
                         double* n, bool* still = nullptr) {
-  if (calm[0].inRange && calm[1].inRange && calm[2].inRange)
+  bool moving = false;
+  for (int v = 0; v <= (kLast - 1) / kLanes && !moving; ++v)
+    moving = !calmVector(calm[0], calm[1], calm[2], v);
+  if (moving && rowInRange(calm[0]) && rowInRange(calm[1]) && rowInRange(calm[2]))
     computeWeightsInto<true>(i, calm, w, s, e, n, still);
   else
     computeWeightsInto<false>(i, calm, w, s, e, n, still);
 }
 
 void computeWeights(int i) {
-  const RowLimits limits;
+  const Vec limit = vset(stillLimit());
   CalmRow calm[3];
-  for (int k = 0; k < 3; ++k) calmRow(i - 1 + k, limits, calm[k]);
+  for (int k = 0; k < 3; ++k) calmRow(i - 1 + k, limit, calm[k]);
   computeWeightsInto(i, calm, weightW[i], weightS[i], weightE[i], weightN[i]);
 }
 

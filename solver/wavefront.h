@@ -319,12 +319,12 @@ void prepareGroupWeights(int band, int q) {
   // 1 and above 919 are idle lanes); the last block's vector b lies past
   // the row end and counts as still.
   bool rowStill[8][kBlocks];
-  const RowLimits limits;
+  const Vec limit = vset(stillLimit());
   CalmRow calm[3];  // rows r-k-1, r-k, r-k+1, each found once for the group
-  calmRow(g.r + 1, limits, calm[2]);
-  calmRow(g.r, limits, calm[1]);
+  calmRow(g.r + 1, limit, calm[2]);
+  calmRow(g.r, limit, calm[1]);
   for (int k = 0; k < g.rows; ++k) {
-    calmRow(g.r - k - 1, limits, calm[0]);
+    calmRow(g.r - k - 1, limit, calm[0]);
     computeWeightsInto(g.r - k, calm, groupWeights[0][k], groupWeights[1][k], groupWeights[2][k],
                        groupWeights[3][k], rowStill[k]);
     rowStill[k][kBlocks - 1] = true;
