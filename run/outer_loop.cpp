@@ -13,8 +13,6 @@
 
 namespace plume {
 
-namespace {
-
 void printProgress(int k, double residual) {
   std::string line = ru("Итерация = ").str();
   appendInteger(line, k);
@@ -24,6 +22,8 @@ void printProgress(int k, double residual) {
   consoleWrite(line);
 }
 
+namespace {
+
 void printIterationMessage(std::string_view text, int k) {
   std::string line(text);
   appendInteger(line, k);
@@ -32,6 +32,11 @@ void printIterationMessage(std::string_view text, int k) {
 }
 
 }  // namespace
+
+void printConverged(int k) {
+  consoleWrite(ru("Достигнут предел невязки!!\n"));
+  printIterationMessage(ru("Количество итераций = "), k);
+}
 
 namespace {
 
@@ -79,8 +84,7 @@ RunOutcome runIterationsFrom(const LoopSchedule& schedule, const LoopStart& star
     }
     bool converged = residual < residualLimit;
     if (converged) {
-      consoleWrite(ru("Достигнут предел невязки!!\n"));
-      printIterationMessage(ru("Количество итераций = "), k);
+      printConverged(k);
       iteration = schedule.maxIterations;
       save({k + 1, prevOmegaSqSum, residual, true, false});
     } else {

@@ -62,6 +62,12 @@ struct SavePoint {
 // sweeps). The loop, the tools and the tests all iterate through this.
 void bareIteration(void (*step)());
 
+// The progress line "Итерация = k<TAB>Невязка = residual".
+void printProgress(int k, double residual);
+
+// The two lines that say the stopping rule passed at iteration k.
+void printConverged(int k);
+
 // The loop with the program's own schedule, step and result writer.
 RunOutcome runIterations();
 

@@ -1,9 +1,7 @@
 #include "steady/self_check.h"
 
 #include <cmath>
-#include <string>
 
-#include "output/number_format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "run/outer_loop.h"
@@ -18,17 +16,9 @@ SelfCheck runSelfCheck() {
   for (int k = 0; k < kSelfCheckIterations; ++k) {
     bareIteration(iterationStep);
     double residual = std::fabs(omegaSqSum - prev);
-    std::string line = ru("Итерация = ").str();
-    appendInteger(line, k);
-    line += ru("\tНевязка = ");
-    appendNumber(line, residual);
-    line += '\n';
-    consoleWrite(line);
+    printProgress(k, residual);
     if (residual < residualLimit) {
-      consoleWrite(ru("Достигнут предел невязки!!\n"));
-      std::string count = ru("Количество итераций = ").str();
-      appendInteger(count, k);
-      consoleWrite(count + "\n");
+      printConverged(k);
       fillMirrorHalf();
       return {true, k + 1, omegaSqSum, prev};
     }
