@@ -1,6 +1,7 @@
 #include "steady/residual.h"
 
 #include "run/wall_vorticity.h"
+#include "solver/iteration_step.h"
 #include "solver/node_update.h"
 
 namespace plume::steady {
@@ -15,8 +16,8 @@ void setSource() {
   Psi[srcI][srcJ] = kSourceValues.psi;
 }
 
-// Row NX - i mirrors row i: T the same, Omega and Psi negated.
-void mirrorRow(int i, int j0, int j1) {
+// Columns j0..j1 of row i's mirror row: T the same, Omega and Psi negated.
+void mirrorColumns(int i, int j0, int j1) {
   for (int j = j0; j <= j1; ++j) {
     T[NX - i][j] = T[i][j];
     Omega[NX - i][j] = -Omega[i][j];
@@ -37,7 +38,7 @@ void loadState(NodeRows u, const Block& g) {
   setSource();
   // The axis row reads row 601; it is held here whenever row 599 is.
   const int r599 = srcI - 2;
-  if (g.row0 <= r599 && r599 < g.row0 + g.rows) mirrorRow(srcI - 1, g.col0 + 1, g.col0 + g.cols);
+  if (g.row0 <= r599 && r599 < g.row0 + g.rows) mirrorColumns(srcI - 1, g.col0 + 1, g.col0 + g.cols);
   // Only wall nodes next to loaded rows and columns are read.
   applyWallVorticity();
 }
@@ -57,7 +58,7 @@ void storeState(NodeValues* const* u, const Block& o) {
 }
 
 void completeFields() {
-  for (int i = 1; i < srcI; ++i) mirrorRow(i, 1, NY - 1);
+  fillMirrorHalf();
   applyWallVorticity();
 }
 
