@@ -38,7 +38,8 @@ void loadState(NodeRows u, const Block& g) {
   setSource();
   // The axis row reads row 601; it is held here whenever row 599 is.
   const int r599 = srcI - 2;
-  if (g.row0 <= r599 && r599 < g.row0 + g.rows) mirrorColumns(srcI - 1, g.col0 + 1, g.col0 + g.cols);
+  if (g.row0 <= r599 && r599 < g.row0 + g.rows)
+    mirrorColumns(srcI - 1, g.col0 + 1, g.col0 + g.cols);
   // Only wall nodes next to loaded rows and columns are read.
   applyWallVorticity();
 }
