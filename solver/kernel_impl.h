@@ -4,16 +4,18 @@
 // (wavefront.h), otherwise as the scalar lockstep (lockstep_scalar.h).
 //
 // Why it gives the bits of the literal sweeps run on one thread:
-//  * Weights: computed once per iteration by the weight pass
-//    (kernel_weights.h) with the literal operations; aP is ((aW + aS) + aE)
+//  * Weights: with the same operations as weights.h; aP is ((aW + aS) + aE)
 //    + aN as the literal aP adds them. Division by h, 2h, h*h and 4/(h*h)
 //    uses the exact division of exact_division.h, which returns the
 //    correctly rounded quotient. Where aP is 4/(h*h) bit for bit (no flow to
 //    speak of), S / aP is that exact division too: the same divisor, the
-//    same quotient.
+//    same quotient. The scalar lockstep computes a band's rows of weights in
+//    its temperature sweep and keeps them for the vorticity sweep; the
+//    vector wavefront computes each block's weights just ahead of it in both
+//    sweeps, from Psi as it was before the iteration (block_weights.h).
 //  * Still flow. Where |Psi| around a node is below the bound proven at
-//    kStillWeight, every weight rounds to 1/(h*h): the weight pass stores
-//    that constant (the wavefront: flags the block) instead of computing it.
+//    kStillWeight, every weight rounds to 1/(h*h): the weights are that
+//    constant without being computed (the wavefront: the block is flagged).
 //  * Wavefront. In a band, node (i, j) depends only on (i, j-1) and on row
 //    i+1 at column j, both updated before it. A group of rows r, r-1, ... is
 //    run in lockstep along a skewed diagonal: at step c row r-k updates
@@ -118,9 +120,6 @@ void iterationStepImpl() {
   ++passNumber;
 #pragma omp parallel
   {
-#if defined(__AVX2__)
-    prepareWeights();
-#endif
     for (int band = 0; band < kBands; ++band) {
 #pragma omp single nowait
       temperatureBand(band);
@@ -130,6 +129,9 @@ void iterationStepImpl() {
 
   copyEdgeRows(Omega, edgeOmega);
   copyEdgeRows(Psi, edgePsi);
+#if defined(__AVX2__)
+  copyPsiBefore();
+#endif
   ++passNumber;
 #pragma omp parallel
   {

@@ -19,23 +19,23 @@ alignas(64) extern double weightS[NX / 2 + 1][kPad];
 alignas(64) extern double weightE[NX / 2 + 1][kPad];
 alignas(64) extern double weightN[NX / 2 + 1][kPad];
 
-// The same weights for the AVX-512 wavefront, laid out along its skewed
-// diagonals: for band b, row group q and step c (column c-k in lane k), the
-// four weights W, S, E, N of the group's eight lanes, contiguous.
-inline constexpr int kMaxGroups = 19;  // groups of eight rows in a band
-inline constexpr int kSteps = 928;     // steps of a group, padded to blocks of eight
-alignas(64) extern double diagonalWeights[4][kMaxGroups][kSteps][4][8];
-
-// Per band, group and block of eight steps: every weight of the block is the
-// still-flow weight 1/(h*h). Such blocks are left out of diagonalWeights.
-inline constexpr int kStepBlocks = kSteps / 8;
-extern bool stillBlock[4][kMaxGroups][kStepBlocks];
+// Rows of a vector wavefront group: up to eight; a band has at most this
+// many groups.
+inline constexpr int kMaxGroups = 19;
 
 // Rows 151, 301 and 451 of a field as they were before a sweep: the first
 // row of bands 1-3 reads the next band's last row from here.
 alignas(64) extern double edgeT[3][kPad];
 alignas(64) extern double edgeOmega[3][kPad];
 alignas(64) extern double edgePsi[3][kPad];
+
+// Psi as it was before the vorticity sweep, for the weights of the vector
+// wavefront's vorticity sweep where others write Psi meanwhile: rows 150,
+// 300 and 450 (read below bands 2-4), the axis row, and per band the row
+// above each group.
+alignas(64) extern double edgePsiBelow[3][kPad];
+alignas(64) extern double axisPsiBefore[kPad];
+alignas(64) extern double psiAboveGroup[4][kMaxGroups][kPad];
 
 // Per band: how far it has stored its first row, as pass number * 1024 + the
 // last column stored. The next band's last row waits until this reaches the

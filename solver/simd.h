@@ -275,5 +275,13 @@ inline Vec divByHHInRange(Vec x) { return divByHH(x); }
 
 inline Vec vzero() { return vset(0.0); }
 
+// Bits s (0..7) with lo <= col + s <= hi.
+inline Mask columnMask(int col, int lo, int hi) {
+  int sLo = lo - col > 0 ? lo - col : 0;
+  int sHi = hi - col < 7 ? hi - col : 7;
+  if (sLo > sHi) return 0;
+  return Mask(((1u << (sHi + 1)) - 1) & ~((1u << sLo) - 1));
+}
+
 }  // namespace
 }  // namespace plume

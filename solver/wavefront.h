@@ -24,31 +24,23 @@
 // for the columns it needs (with one thread the previous band is complete).
 #pragma once
 
+#include <algorithm>
 #include <type_traits>
 
 #include "solver/band_sum.h"
 #include "solver/band_sync.h"
-#include "solver/kernel_weights.h"
+#include "solver/block_weights.h"
 #include "solver/simd.h"
 
 namespace plume {
 namespace {
 
 constexpr int kBlocks = (kLast + 7 + 7) / 8;  // blocks of eight steps per group
-static_assert(kBlocks == kStepBlocks);
 constexpr int kLag = 2;                       // blocks between consecutive groups
 constexpr int kWindow = 3;                    // groups in flight at once
 // Nodes of the band sum added per step: enough to keep up with the wavefront
 // (eight rows of 919 nodes in 116 blocks of eight steps).
 constexpr int kSumPerStep = (8 * kLast / kBlocks + 1 + 7) / 8;
-
-// Bits s (0..7) with lo <= col + s <= hi.
-inline Mask columnMask(int col, int lo, int hi) {
-  int sLo = lo - col > 0 ? lo - col : 0;
-  int sHi = hi - col < 7 ? hi - col : 7;
-  if (sLo > sHi) return 0;
-  return Mask(((1u << (sHi + 1)) - 1) & ~((1u << sLo) - 1));
-}
 
 // Lanes k whose node (r-k, c-k) lies in columns 1..919.
 inline Mask activeLanes(int c) {
@@ -157,10 +149,6 @@ struct Weights {
   Vec get(int s, int x) const { return vloadAligned(w[s][x]); }
 };
 
-inline Weights weightsOf(int band, int q, int c0) {
-  return {diagonalWeights[band][q] + (c0 - 1)};
-}
-
 // A block where all weights are the still-flow weight: nothing to load.
 struct StillWeights {
   Vec get(int, int) const { return vset(kStillWeight); }
@@ -180,40 +168,49 @@ constexpr StillDiagonal makeStillDiagonal() {
 }
 constexpr StillDiagonal kStillDiagonal = makeStillDiagonal();
 
-// The weights of group q's block at c0 as laid out, still or not.
-inline Weights laidOutWeights(int band, int q, int c0) {
-  return {stillBlock[band][q][(c0 - 1) / 8] ? kStillDiagonal.w
-                                             : diagonalWeights[band][q] + (c0 - 1)};
-}
+// A block's weights as computed, still or not.
+inline Weights weightsOf(const BlockWeights& bw) { return {bw.still ? kStillDiagonal.w : bw.w}; }
 
-// Runs body(weights) with the weights of a group's block.
+// Runs body(weights) with a block's weights.
 template <class Body>
-inline void withWeights(int band, int q, int c0, Body body) {
-  if (stillBlock[band][q][(c0 - 1) / 8])
+inline void withWeights(const BlockWeights& bw, Body body) {
+  if (bw.still)
     body(StillWeights{});
   else
-    body(weightsOf(band, q, c0));
+    body(Weights{bw.w});
 }
 
-// A group's weights row by row: weight x of row r-k at groupWeights[x][k].
-alignas(64) thread_local double groupWeights[4][8][kPad];
+// Weights ahead of a sweep's wavefront: the weights of group q's block b sit
+// in ring[q][b % 2], computed just before the group's block b-1 runs (block
+// 0's with it). `rows[q]`: the Psi rows group q reads.
+struct WeightsAhead {
+  int band;
+  WeightLimits limits;
+  PsiRows rows[kMaxGroups];
+  BlockWeights ring[kMaxGroups][2];
 
-// Puts the still-flow weight into vector v (columns 1 + 8v ...) of the
-// scratch row k, which the weight pass left out.
-inline void fillStill(int k, int v) {
-  for (int x = 0; x < 4; ++x) vstore(&groupWeights[x][k][1 + 8 * v], vset(kStillWeight));
-}
-
-// Lays a block of a group's weights (in groupWeights) out along its diagonals.
-// (Row k of the scratch is reached as row 0 - k with stride -kPad.)
-template <bool Full>
-void diagonaliseWeights(int band, int q, int c0) {
-  const Group g = groupOf(band, q);
-  for (int x = 0; x < 4; ++x) {
-    Vec v[8];
-    loadSkewed<Full>(&groupWeights[x][0][0], -kPad, 0, c0, g.lanes, 1, kLast, v);
-    for (int s = 0; s < 8; ++s) vstoreAligned(diagonalWeights[band][q][c0 - 1 + s][x], v[s]);
+  void compute(int q, int b) {
+    const int c0 = 1 + 8 * b;
+    const int n = groupOf(band, q).rows;
+    if (b >= 2 && b <= kBlocks - 4)
+      blockWeights<true>(rows[q], n, c0, limits, ring[q][b & 1]);
+    else
+      blockWeights<false>(rows[q], n, c0, limits, ring[q][b & 1]);
   }
+  // Before group q runs block b.
+  void before(int q, int b) {
+    if (b == 0) compute(q, 0);
+    if (b + 1 < kBlocks) compute(q, b + 1);
+  }
+  const BlockWeights& of(int q, int b) const { return ring[q][b & 1]; }
+};
+thread_local WeightsAhead ahead;
+
+// Group q's Psi rows straight from Psi (no sweep writes them meanwhile).
+inline PsiRows psiRowsOf(const Group& g) {
+  PsiRows p{};
+  for (int m = 0; m <= g.rows + 1; ++m) p.row[m] = Psi[g.r + 1 - m];
+  return p;
 }
 
 template <class W>
@@ -248,23 +245,17 @@ inline Vec divideByCentre(const StillWeights&, int, Vec sum) { return divByFourO
 
 inline Vec relaxed(Vec g, Vec old) { return vadd(g, vmul(vset(relaxWeight), old)); }
 
-// Whether the blocks t, t-kLag, ... of groups q0, q0+1, ... are all still.
-inline bool allStill(int band, int q0, int t) {
-  for (int m = 0; m < kWindow; ++m)
-    if (!stillBlock[band][q0 + m][t - kLag * m]) return false;
-  return true;
-}
-
 // Runs prepare(q0, q1) for each window of groups q0..q1-1, then block(q, c0,
-// full) for every group q and block (first step c0) of a
-// band in pipeline order, with the band-edge wait and publication around them.
+// full) for every group q and block (first step c0) of a band in pipeline
+// order, with the band-edge wait and publication around them, and the
+// weights of the next block computed before each (`ahead`).
 // `full` is true_type for blocks whose rows and columns are all in range
 // (a full group away from the row ends), which need no masks.
 //
 // When all kWindow groups in flight are at full blocks (the common case),
-// interleaved(q0, t, still) runs them instead, step by step: the blocks are
+// interleaved(q0, t) runs them instead, step by step: the blocks are
 // independent of each other (two blocks apart), and their chains of
-// dependent operations then overlap. `still`: all of them are still.
+// dependent operations then overlap.
 template <class Prepare, class Block, class Interleaved, class Finish>
 void pipeline(int band, Prepare prepare, Block block, Interleaved interleaved, Finish finish) {
   const int groups = groupCount(band);
@@ -273,7 +264,8 @@ void pipeline(int band, Prepare prepare, Block block, Interleaved interleaved, F
     prepare(q0, q1);
     for (int t = 0; t < kBlocks + kLag * (q1 - q0 - 1); ++t) {
       if (q1 - q0 == kWindow && q1 < groups && t - kLag * (kWindow - 1) >= 1 && t < kBlocks - 2) {
-        interleaved(q0, t, allStill(band, q0, t));
+        for (int m = 0; m < kWindow; ++m) ahead.before(q0 + m, t - kLag * m);
+        interleaved(q0, t);
         if (q0 == 0) publishFirstRow(band, 1 + 8 * t + 7);
         continue;
       }
@@ -284,6 +276,7 @@ void pipeline(int band, Prepare prepare, Block block, Interleaved interleaved, F
         const int c0 = 1 + 8 * b;
         const int reach = c0 + 7 < kLast ? c0 + 7 : kLast;
         if (q == groups - 1 && band > 0) awaitFirstRow(band - 1, reach);
+        ahead.before(q, b);
         if (b >= 1 && b < kBlocks - 2 && groupOf(band, q).rows == 8)
           block(q, c0, std::true_type{});
         else
@@ -293,6 +286,13 @@ void pipeline(int band, Prepare prepare, Block block, Interleaved interleaved, F
     }
     finish(q0, q1);
   }
+}
+
+// Whether the blocks t, t-kLag, ... of the window's groups are all still.
+inline bool allStill(int q0, int t) {
+  for (int m = 0; m < kWindow; ++m)
+    if (!ahead.of(q0 + m, t - kLag * m).still) return false;
+  return true;
 }
 
 // ------------------------------------------------------------ temperature
@@ -310,60 +310,14 @@ inline Vec temperatureStep(const W& wt, const Inputs& in, Carry& cr, int s, Mask
   return v;
 }
 
-// The weights of group q of a band: computed, flagged still or laid out
-// along the diagonals. Groups are independent of each other, so the team's
-// threads share this out before the temperature pass (prepareWeights).
-void prepareGroupWeights(int band, int q) {
-  const Group g = groupOf(band, q);
-  // Lane k of block b reads vectors b-1 and b of its row (columns below
-  // 1 and above 919 are idle lanes); the last block's vector b lies past
-  // the row end and counts as still.
-  bool rowStill[8][kBlocks];
-  const Vec limit = vset(stillLimit());
-  CalmRow calm[3];  // rows r-k-1, r-k, r-k+1, each found once for the group
-  calmRow(g.r + 1, limit, calm[2]);
-  calmRow(g.r, limit, calm[1]);
-  for (int k = 0; k < g.rows; ++k) {
-    calmRow(g.r - k - 1, limit, calm[0]);
-    computeWeightsInto(g.r - k, calm, groupWeights[0][k], groupWeights[1][k], groupWeights[2][k],
-                       groupWeights[3][k], rowStill[k]);
-    rowStill[k][kBlocks - 1] = true;
-    calm[2] = calm[1];
-    calm[1] = calm[0];
-  }
-  for (int b = 0; b < kBlocks; ++b) {
-    bool still = true;
-    for (int k = 0; k < g.rows; ++k)
-      still = still && rowStill[k][b] && (k == 0 || b == 0 || rowStill[k][b - 1]);
-    stillBlock[band][q][b] = still;
-    if (still) continue;
-    for (int k = 0; k < g.rows; ++k)
-      for (int v = b > 0 ? b - 1 : 0; v <= b && v < kBlocks - 1; ++v)
-        if (rowStill[k][v]) fillStill(k, v);
-    if (b >= 1 && b < kBlocks - 2 && g.rows == 8)
-      diagonaliseWeights<true>(band, q, 1 + 8 * b);
-    else
-      diagonaliseWeights<false>(band, q, 1 + 8 * b);
-  }
-}
-
-// All groups' weights, shared out among the threads of the enclosing team
-// (the groups near the axis, where the flow moves, cost the most). Ends with
-// the team's barrier: the temperature pass starts on complete weights.
-void prepareWeights() {
-  constexpr int perBand = kMaxGroups;
-#pragma omp for schedule(dynamic)
-  for (int unit = 0; unit < kBands * perBand; ++unit) {
-    const int band = kBands - 1 - unit / perBand, q = unit % perBand;
-    if (q < groupCount(band)) prepareGroupWeights(band, q);
-  }
-}
-
 void temperatureRowsSimd(int band) {
   const int groups = groupCount(band);
+  ahead.band = band;
+  ahead.limits = weightLimits();
+  for (int q = 0; q < groups; ++q) ahead.rows[q] = psiRowsOf(groupOf(band, q));
   Carry carry[kMaxGroups];
   for (int q = 0; q < groups; ++q) carry[q] = startCarry(T, groupOf(band, q));
-  auto prepare = [](int, int) {};  // weights: prepareWeights, before the pass
+  auto prepare = [](int, int) {};
   pipeline(band, prepare, [&](int q, int c0, auto full) {
     constexpr bool Full = decltype(full)::value;
     const Group g = groupOf(band, q);
@@ -371,13 +325,13 @@ void temperatureRowsSimd(int band) {
     Inputs in;
     loadInputs<Full>(T, topRow, g, c0, in);
     Carry& cr = carry[q];
-    withWeights(band, q, c0, [&](const auto& wt) {
+    withWeights(ahead.of(q, (c0 - 1) / 8), [&](const auto& wt) {
       Vec out[8];
       for (int s = 0; s < 8; ++s)
         out[s] = temperatureStep<Full>(wt, in, cr, s, Full ? 0xFF : g.lanes & activeLanes(c0 + s));
       storeSkewed<Full>(&T[0][0], g.r, c0, g.lanes, out);
     });
-  }, [&](int q0, int t, bool still) {
+  }, [&](int q0, int t) {
     Inputs in[kWindow];
     Carry cr[kWindow];
     Vec out[kWindow][8];
@@ -394,10 +348,10 @@ void temperatureRowsSimd(int band) {
         for (int m = 0; m < kWindow; ++m)
           out[m][s] = temperatureStep<true>(weights(m), in[m], cr[m], s, kAllLanes);
     };
-    if (still)
+    if (allStill(q0, t))
       steps([](int) { return StillWeights{}; });
     else
-      steps([&](int m) { return laidOutWeights(band, q0 + m, 1 + 8 * (t - kLag * m)); });
+      steps([&](int m) { return weightsOf(ahead.of(q0 + m, t - kLag * m)); });
     for (int m = 0; m < kWindow; ++m) {
       storeSkewed<true>(&T[0][0], groupOf(band, q0 + m).r, 1 + 8 * (t - kLag * m), 0xFF, out[m]);
       carry[q0 + m] = cr[m];
@@ -475,8 +429,39 @@ inline void vorticityStep(const W& wt, const Inputs& om, const Inputs& ps, Vec s
   outPsi = p;
 }
 
+// Rows 150, 300 and 450 and the axis row of Psi before the vorticity sweep
+// (the wavefront's weights read them while their bands update them).
+void copyPsiBefore() {
+  for (int b = 0; b + 1 < kBands; ++b)
+    for (int j = 0; j <= NY; ++j) edgePsiBelow[b][j] = Psi[kBandTop[b]][j];
+  for (int j = 0; j <= NY; ++j) axisPsiBefore[j] = Psi[kAxisRow][j];
+}
+
+// Psi rows for the weights of the vorticity sweep, as they were before it:
+// the row above each group from a copy (taken before the group above
+// updates it; the band's first group: the edge copies), the row below the
+// band from the previous band's copy of its first row.
+void vorticityPsiRows(int band) {
+  const int groups = groupCount(band);
+  ahead.band = band;
+  ahead.limits = weightLimits();
+  for (int q = 0; q < groups; ++q) {
+    const Group g = groupOf(band, q);
+    PsiRows& p = ahead.rows[q];
+    p = psiRowsOf(g);
+    if (q == 0) {
+      p.row[0] = band < kBands - 1 ? edgePsi[band] : axisPsiBefore;
+    } else {
+      std::copy_n(Psi[g.r + 1], NY + 1, psiAboveGroup[band][q]);
+      p.row[0] = psiAboveGroup[band][q];
+    }
+    if (q == groups - 1 && band > 0) p.row[g.rows + 1] = edgePsiBelow[band - 1];
+  }
+}
+
 void vorticityRowsSimd(int band, double& sum) {
   const int groups = groupCount(band);
+  vorticityPsiRows(band);
   Carry omegaCarry[kMaxGroups], psiCarry[kMaxGroups];
   for (int q = 0; q < groups; ++q) {
     omegaCarry[q] = startCarry(Omega, groupOf(band, q));
@@ -502,7 +487,7 @@ void vorticityRowsSimd(int band, double& sum) {
     loadSkewed<Full>(windowBuoyancy[8 * (q - window)], -kPad, 0, c0, g.lanes, 1, kLast, source);
     Carry& co = omegaCarry[q];
     Carry& cp = psiCarry[q];
-    withWeights(band, q, c0, [&](const auto& wt) {
+    withWeights(ahead.of(q, (c0 - 1) / 8), [&](const auto& wt) {
       Vec outOmega[8], outPsi[8];
       for (int s = 0; s < 8; ++s) {
         const Mask active = Full ? kAllLanes : g.lanes & activeLanes(c0 + s);
@@ -512,7 +497,7 @@ void vorticityRowsSimd(int band, double& sum) {
       storeSkewed<Full>(&Omega[0][0], g.r, c0, g.lanes, outOmega);
       storeSkewed<Full>(&Psi[0][0], g.r, c0, g.lanes, outPsi);
     });
-  }, [&](int q0, int t, bool still) {
+  }, [&](int q0, int t) {
     Inputs om[kWindow], ps[kWindow];
     Carry co[kWindow], cp[kWindow];
     Vec source[kWindow][8], outOmega[kWindow][8], outPsi[kWindow][8];
@@ -537,10 +522,10 @@ void vorticityRowsSimd(int band, double& sum) {
         bandSum.advance(kSumPerStep * kWindow);
       }
     };
-    if (still)
+    if (allStill(q0, t))
       steps([](int) { return StillWeights{}; });
     else
-      steps([&](int m) { return laidOutWeights(band, q0 + m, 1 + 8 * (t - kLag * m)); });
+      steps([&](int m) { return weightsOf(ahead.of(q0 + m, t - kLag * m)); });
     for (int m = 0; m < kWindow; ++m) {
       const int q = q0 + m, c0 = 1 + 8 * (t - kLag * m);
       const int r = groupOf(band, q).r;

@@ -1,0 +1,126 @@
+// The weights of one block of a wavefront group (eight steps of eight lanes,
+// lane k on row r-k, step s at column c0+s-k), computed from Psi just before
+// the block before it runs, into a few kilobytes that stay in L1. Nothing is
+// laid out for the whole grid: each sweep computes the weights it uses.
+//
+// Same bits as the weight pass: each lane's row is computed with the vector
+// operations of kernel_weights.h (the order of weights.h) over eight
+// consecutive columns of its row, then the block is transposed to steps.
+// The Psi values a block reads are tested first:
+//  * all of them at most stillLimit(): every weight is kStillWeight (proof at
+//    kStillWeight), and the block is flagged still instead of computed;
+//  * all of them 0 or within [kRangeFloor, rangeLimit()]: every exact
+//    division stays on its fast path (proof at rangeLimit), so the range
+//    checks are left out.
+// The tested rows are those the weights read, over a column range that
+// contains every column read, so each test is a sufficient condition.
+// Lanes without a row and columns outside 0..920 get zeros as Psi (masked
+// loads); they are idle lanes of the wavefront and their weights unused.
+//
+// Which Psi: a sweep's weights are those of Psi as it was before the
+// iteration's stream-function updates. The vorticity sweep updates Psi as
+// it goes, so its groups read the rows next to them that others write from
+// copies taken before the sweep (PsiRows), and a block's weights are
+// computed before the group's previous block runs: that block writes the
+// south neighbours of the block's first step.
+#pragma once
+
+#include "solver/kernel_weights.h"
+#include "solver/simd.h"
+#include "state/grid.h"
+
+namespace plume {
+namespace {
+
+// Weight x (W, S, E, N) of step s at w[s][x], lane k the group's row r-k.
+struct BlockWeights {
+  alignas(64) double w[8][4][8];
+  bool still;
+};
+
+// The Psi rows around a group: row r+1-m at row[m], m = 0 .. rows+1 (the
+// row above the group, its rows, the row below it).
+struct PsiRows {
+  const double* row[10];
+};
+
+// Limits of the tests, found once per sweep.
+struct WeightLimits {
+  Vec still, top, floor;
+};
+
+inline WeightLimits weightLimits() {
+  return {vset(stillLimit()), vset(rangeLimit()), vset(kRangeFloor)};
+}
+
+template <bool Full>
+inline Vec loadPsi(const double* row, int col) {
+  if constexpr (Full)
+    return vload(row + col);
+  else
+    return vloadMasked(columnMask(col, 0, NY), row + col);
+}
+
+// Lanes of the block whose Psi is calm and in range, as two masks: bit 0 of
+// each tells whether all values tested are (1) or not.
+template <bool Full>
+inline void testBlock(const PsiRows& p, int rows, int c0, const WeightLimits& lim, bool& calm,
+                      bool& inRange) {
+  Mask c = kAllLanes, in = kAllLanes;
+  // Row r+1-m is read by lanes m-2 .. m: columns c0-m-1 .. c0-m+10.
+  for (int m = 0; m <= rows + 1; ++m) {
+    for (int part = 0; part < 2; ++part) {
+      const Vec a = vabs(loadPsi<Full>(p.row[m], c0 - m - 1 + 4 * part));
+      c &= vatMost(a, lim.still);
+      in &= vatMost(a, lim.top) & (vatMost(lim.floor, a) | vequal(a, vzero()));
+    }
+  }
+  calm = c == kAllLanes;
+  inRange = in == kAllLanes;
+}
+
+template <bool Full, bool InRange>
+inline void computeBlock(const PsiRows& p, int rows, int c0, const Vec pr, BlockWeights& out) {
+  Vec r[4][8];
+  for (int k = 0; k < 8; ++k) {
+    if (k >= rows) {
+      for (int x = 0; x < 4; ++x) r[x][k] = vset(kStillWeight);
+      continue;
+    }
+    const int j = c0 - k;
+    const double* above = p.row[k];
+    const double* row = p.row[k + 1];
+    const double* below = p.row[k + 2];
+    const Vec bm = loadPsi<Full>(below, j - 1), b0 = loadPsi<Full>(below, j),
+              bp = loadPsi<Full>(below, j + 1);
+    const Vec rm = loadPsi<Full>(row, j - 1), rp = loadPsi<Full>(row, j + 1);
+    const Vec am = loadPsi<Full>(above, j - 1), a0 = loadPsi<Full>(above, j),
+              ap = loadPsi<Full>(above, j + 1);
+    r[0][k] = weightPlus<InRange>(faceVelocity<InRange>(bp, bm, rp, rm), pr);
+    r[1][k] = weightPlus<InRange>(faceVelocity<InRange>(bm, am, b0, a0), pr);
+    r[2][k] = weightMinus<InRange>(faceVelocity<InRange>(ap, am, rp, rm), pr);
+    r[3][k] = weightMinus<InRange>(faceVelocity<InRange>(bp, ap, b0, a0), pr);
+  }
+  for (int x = 0; x < 4; ++x) {
+    transpose8(r[x]);
+    for (int s = 0; s < 8; ++s) vstoreAligned(out.w[s][x], r[x][s]);
+  }
+}
+
+// The weights of the block of a group with `rows` rows starting at step c0.
+// `Full`: every column the block reads lies in 0..920.
+template <bool Full>
+void blockWeights(const PsiRows& p, int rows, int c0, const WeightLimits& lim, BlockWeights& out) {
+  bool calm, inRange;
+  testBlock<Full>(p, rows, c0, lim, calm, inRange);
+  out.still = calm;
+  if (calm) return;
+  const Vec pr = vset(Pr);
+  if (inRange)
+    computeBlock<Full, true>(p, rows, c0, pr, out);
+  else
+    computeBlock<Full, false>(p, rows, c0, pr, out);
+}
+
+}  // namespace
+}  // namespace plume
