@@ -38,6 +38,7 @@ namespace {
 constexpr int kBlocks = (kLast + 7 + 7) / 8;  // blocks of eight steps per group
 constexpr int kLag = 2;                       // blocks between consecutive groups
 constexpr int kWindow = 3;                    // groups in flight at once
+constexpr int kPrefetchBlocks = 3;            // how far ahead rows are fetched
 // Nodes of the band sum added per step: enough to keep up with the wavefront
 // (eight rows of 919 nodes in 116 blocks of eight steps).
 constexpr int kSumPerStep = (8 * kLast / kBlocks + 1 + 7) / 8;
@@ -189,14 +190,28 @@ struct WeightsAhead {
   PsiRows rows[kMaxGroups];
   BlockWeights ring[kMaxGroups][2];
 
+  const Field* field;  // the field the sweep updates
+
   void compute(int q, int b) {
     const int c0 = 1 + 8 * b;
-    const int n = groupOf(band, q).rows;
+    const Group g = groupOf(band, q);
+    const int n = g.rows;
+    prefetch(q, g, c0 + 8 * kPrefetchBlocks);
     if (b >= 2 && b <= kBlocks - 4)
       blockWeights<true>(rows[q], n, c0, limits, ring[q][b & 1]);
     else
       blockWeights<false>(rows[q], n, c0, limits, ring[q][b & 1]);
   }
+  // The sweep reads its rows in as many streams as rows in flight, more than
+  // the hardware prefetcher follows: fetch the next line of each, the Psi
+  // rows the weights of block c0 read and the field's rows, a few blocks
+  // early.
+  void prefetch(int q, const Group& g, int c0) const {
+    if (c0 + 10 > NY) return;
+    for (int m = 0; m <= g.rows + 1; ++m) __builtin_prefetch(rows[q].row[m] + c0 - m + 10);
+    for (int k = 0; k <= g.rows; ++k) __builtin_prefetch(&(*field)[g.r - k][c0 - k + 8]);
+  }
+
   // Before group q runs block b.
   void before(int q, int b) {
     if (b == 0) compute(q, 0);
@@ -313,6 +328,7 @@ inline Vec temperatureStep(const W& wt, const Inputs& in, Carry& cr, int s, Mask
 void temperatureRowsSimd(int band) {
   const int groups = groupCount(band);
   ahead.band = band;
+  ahead.field = &T;
   ahead.limits = weightLimits();
   for (int q = 0; q < groups; ++q) ahead.rows[q] = psiRowsOf(groupOf(band, q));
   Carry carry[kMaxGroups];
@@ -444,6 +460,7 @@ void copyPsiBefore() {
 void vorticityPsiRows(int band) {
   const int groups = groupCount(band);
   ahead.band = band;
+  ahead.field = &Omega;
   ahead.limits = weightLimits();
   for (int q = 0; q < groups; ++q) {
     const Group g = groupOf(band, q);
