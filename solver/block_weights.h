@@ -6,12 +6,12 @@
 // Same bits as the weight pass: each lane's row is computed with the vector
 // operations of kernel_weights.h (the order of weights.h) over eight
 // consecutive columns of its row, then the block is transposed to steps.
-// The Psi values a block reads are tested first:
+// The Psi values a block reads are tested first, from each row's calm bits:
 //  * all of them at most stillLimit(): every weight is kStillWeight (proof at
 //    kStillWeight), and the block is flagged still instead of computed;
-//  * all of them 0 or within [kRangeFloor, rangeLimit()]: every exact
-//    division stays on its fast path (proof at rangeLimit), so the range
-//    checks are left out.
+//  * else, all rows read 0 or within [kRangeFloor, rangeLimit()]: every
+//    exact division stays on its fast path (proof at rangeLimit), so the
+//    range checks are left out.
 // The tested rows are those the weights read, over a column range that
 // contains every column read, so each test is a sufficient condition.
 // Lanes without a row and columns outside 0..920 get zeros as Psi (masked
@@ -39,19 +39,12 @@ struct BlockWeights {
 };
 
 // The Psi rows around a group: row r+1-m at row[m], m = 0 .. rows+1 (the
-// row above the group, its rows, the row below it).
+// row above the group, its rows, the row below it), and which of their
+// nodes are calm (found once per iteration, before the temperature sweep).
 struct PsiRows {
   const double* row[10];
+  const CalmRow* calm[10];
 };
-
-// Limits of the tests, found once per sweep.
-struct WeightLimits {
-  Vec still, top, floor;
-};
-
-inline WeightLimits weightLimits() {
-  return {vset(stillLimit()), vset(rangeLimit()), vset(kRangeFloor)};
-}
 
 template <bool Full>
 inline Vec loadPsi(const double* row, int col) {
@@ -61,22 +54,31 @@ inline Vec loadPsi(const double* row, int col) {
     return vloadMasked(columnMask(col, 0, NY), row + col);
 }
 
-// Lanes of the block whose Psi is calm and in range, as two masks: bit 0 of
-// each tells whether all values tested are (1) or not.
-template <bool Full>
-inline void testBlock(const PsiRows& p, int rows, int c0, const WeightLimits& lim, bool& calm,
-                      bool& inRange) {
-  Mask c = kAllLanes, in = kAllLanes;
-  // Row r+1-m is read by lanes m-2 .. m: columns c0-m-1 .. c0-m+10.
-  for (int m = 0; m <= rows + 1; ++m) {
-    for (int part = 0; part < 2; ++part) {
-      const Vec a = vabs(loadPsi<Full>(p.row[m], c0 - m - 1 + 4 * part));
-      c &= vatMost(a, lim.still);
-      in &= vatMost(a, lim.top) & (vatMost(lim.floor, a) | vequal(a, vzero()));
-    }
+// Whether columns x .. x+n-1 (n <= 16) of a row are calm; columns below 0
+// and past the row's bits count as calm (no weight reads them).
+inline bool spanCalm(const CalmRow& c, int x, int n) {
+  if (x < 0) {
+    n += x;
+    x = 0;
+    if (n <= 0) return true;
   }
-  calm = c == kAllLanes;
-  inRange = in == kAllLanes;
+  const int byte = x / 8;
+  unsigned v = 0;
+  for (int k = 0; k < 3; ++k)
+    v |= unsigned(byte + k < kCalmBytes ? c.bits[byte + k] : 0xFF) << (8 * k);
+  const unsigned want = (1u << n) - 1;
+  return (v >> (x % 8) & want) == want;
+}
+
+// Whether every Psi value the block's weights read is calm, and whether
+// every one is 0 or within the range of the unchecked divisions. Row r+1-m
+// is read by lanes m-2 .. m: columns c0-m-1 .. c0-m+10.
+inline void testBlock(const PsiRows& p, int rows, int c0, bool& calm, bool& inRange) {
+  calm = true;
+  for (int m = 0; m <= rows + 1 && calm; ++m) calm = spanCalm(*p.calm[m], c0 - m - 1, 12);
+  inRange = true;
+  if (calm) return;
+  for (int m = 0; m <= rows + 1 && inRange; ++m) inRange = rowInRange(*p.calm[m]);
 }
 
 template <bool Full, bool InRange>
@@ -110,9 +112,9 @@ inline void computeBlock(const PsiRows& p, int rows, int c0, const Vec pr, Block
 // The weights of the block of a group with `rows` rows starting at step c0.
 // `Full`: every column the block reads lies in 0..920.
 template <bool Full>
-void blockWeights(const PsiRows& p, int rows, int c0, const WeightLimits& lim, BlockWeights& out) {
+void blockWeights(const PsiRows& p, int rows, int c0, BlockWeights& out) {
   bool calm, inRange;
-  testBlock<Full>(p, rows, c0, lim, calm, inRange);
+  testBlock(p, rows, c0, calm, inRange);
   out.still = calm;
   if (calm) return;
   const Vec pr = vset(Pr);

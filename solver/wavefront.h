@@ -186,7 +186,6 @@ inline void withWeights(const BlockWeights& bw, Body body) {
 // 0's with it). `rows[q]`: the Psi rows group q reads.
 struct WeightsAhead {
   int band;
-  WeightLimits limits;
   PsiRows rows[kMaxGroups];
   BlockWeights ring[kMaxGroups][2];
 
@@ -196,19 +195,23 @@ struct WeightsAhead {
     const int c0 = 1 + 8 * b;
     const Group g = groupOf(band, q);
     const int n = g.rows;
-    prefetch(q, g, c0 + 8 * kPrefetchBlocks);
+    BlockWeights& out = ring[q][b & 1];
     if (b >= 2 && b <= kBlocks - 4)
-      blockWeights<true>(rows[q], n, c0, limits, ring[q][b & 1]);
+      blockWeights<true>(rows[q], n, c0, out);
     else
-      blockWeights<false>(rows[q], n, c0, limits, ring[q][b & 1]);
+      blockWeights<false>(rows[q], n, c0, out);
+    // Psi: for the weights where the flow moves here, and for the stream
+    // function in the vorticity sweep.
+    prefetch(q, g, c0 + 8 * kPrefetchBlocks, !out.still || field == &Omega);
   }
   // The sweep reads its rows in as many streams as rows in flight, more than
   // the hardware prefetcher follows: fetch the next line of each, the Psi
   // rows the weights of block c0 read and the field's rows, a few blocks
   // early.
-  void prefetch(int q, const Group& g, int c0) const {
+  void prefetch(int q, const Group& g, int c0, bool psi) const {
     if (c0 + 10 > NY) return;
-    for (int m = 0; m <= g.rows + 1; ++m) __builtin_prefetch(rows[q].row[m] + c0 - m + 10);
+    if (psi)
+      for (int m = 0; m <= g.rows + 1; ++m) __builtin_prefetch(rows[q].row[m] + c0 - m + 10);
     for (int k = 0; k <= g.rows; ++k) __builtin_prefetch(&(*field)[g.r - k][c0 - k + 8]);
   }
 
@@ -221,10 +224,28 @@ struct WeightsAhead {
 };
 thread_local WeightsAhead ahead;
 
+// Calm bits of Psi as it is before the iteration, for the rows a band's
+// groups read (the band's rows and the rows next to it); the temperature
+// sweep finds them, the vorticity sweep reuses them.
+CalmRow bandCalm[kBands][kBandRows + 3];
+
+inline CalmRow& calmOf(int band, int i) { return bandCalm[band][i - kBandBottom[band] + 1]; }
+
+void findCalmRows(int band) {
+  const Vec limit = vset(stillLimit());
+  for (int i = kBandBottom[band] - 1; i <= kBandTop[band] + 1; ++i) {
+    calmRow(i, limit, calmOf(band, i));
+    rowInRange(calmOf(band, i));  // now, while Psi is as before the iteration
+  }
+}
+
 // Group q's Psi rows straight from Psi (no sweep writes them meanwhile).
-inline PsiRows psiRowsOf(const Group& g) {
+inline PsiRows psiRowsOf(int band, const Group& g) {
   PsiRows p{};
-  for (int m = 0; m <= g.rows + 1; ++m) p.row[m] = Psi[g.r + 1 - m];
+  for (int m = 0; m <= g.rows + 1; ++m) {
+    p.row[m] = Psi[g.r + 1 - m];
+    p.calm[m] = &calmOf(band, g.r + 1 - m);
+  }
   return p;
 }
 
@@ -329,8 +350,8 @@ void temperatureRowsSimd(int band) {
   const int groups = groupCount(band);
   ahead.band = band;
   ahead.field = &T;
-  ahead.limits = weightLimits();
-  for (int q = 0; q < groups; ++q) ahead.rows[q] = psiRowsOf(groupOf(band, q));
+  findCalmRows(band);
+  for (int q = 0; q < groups; ++q) ahead.rows[q] = psiRowsOf(band, groupOf(band, q));
   Carry carry[kMaxGroups];
   for (int q = 0; q < groups; ++q) carry[q] = startCarry(T, groupOf(band, q));
   auto prepare = [](int, int) {};
@@ -461,11 +482,10 @@ void vorticityPsiRows(int band) {
   const int groups = groupCount(band);
   ahead.band = band;
   ahead.field = &Omega;
-  ahead.limits = weightLimits();
   for (int q = 0; q < groups; ++q) {
     const Group g = groupOf(band, q);
     PsiRows& p = ahead.rows[q];
-    p = psiRowsOf(g);
+    p = psiRowsOf(band, g);
     if (q == 0) {
       p.row[0] = band < kBands - 1 ? edgePsi[band] : axisPsiBefore;
     } else {
