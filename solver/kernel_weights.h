@@ -39,14 +39,33 @@ inline Vec damping(Vec e, Vec pr) {
   return vdiv(vset(1.0), vadd(vset(1.0), t));
 }
 
+// Inside the range of the unchecked divisions (Pr >= 0, |e| < 2^1013, |e|*Pr
+// finite) the same bits with fewer operations:
+//  * t = ((|e|*Pr)*0.5)*h. With a = RN(|e|*Pr) >= 2^-1021, a*0.5 is exact
+//    and h/2 is a double, so RN(RN(a*0.5)*h) = RN(a*(h/2)); below, both are
+//    under 2^-1030 and 1 + t rounds to 1 either way.
+//  * 0.5*(e + |e|) is max(e, +0): e + |e| is 2e (exact, halved exactly) or
+//    +0. 0.5*(e - |e|) is min(e, +0) but for e = -0, where it is -0: conv is
+//    then a zero either way, and damping - conv is the damping (> 0).
+template <bool Plus>
+inline Vec weightInRange(Vec e, Vec pr) {
+  const Vec t = vmul(vmul(vabs(e), pr), vset(0.5 * h));
+  const Vec d = vdiv(vset(1.0), vadd(vset(1.0), t));
+  const Vec part = Plus ? vmax(e, vzero()) : vmin(e, vzero());
+  const Vec conv = vmul(vset(h), vmul(pr, part));
+  return divByHHInRange(Plus ? vadd(d, conv) : vsub(d, conv));
+}
+
 template <bool InRange>
 inline Vec weightPlus(Vec e, Vec pr) {
+  if constexpr (InRange) return weightInRange<true>(e, pr);
   Vec conv = vmul(vset(h), vmul(pr, vmul(vset(0.5), vadd(e, vabs(e)))));
   return divHH<InRange>(vadd(damping(e, pr), conv));
 }
 
 template <bool InRange>
 inline Vec weightMinus(Vec e, Vec pr) {
+  if constexpr (InRange) return weightInRange<false>(e, pr);
   Vec conv = vmul(vset(h), vmul(pr, vmul(vset(0.5), vsub(e, vabs(e)))));
   return divHH<InRange>(vsub(damping(e, pr), conv));
 }

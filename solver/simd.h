@@ -37,6 +37,9 @@ inline Vec vsub(Vec a, Vec b) { return _mm512_sub_pd(a, b); }
 inline Vec vmul(Vec a, Vec b) { return _mm512_mul_pd(a, b); }
 inline Vec vdiv(Vec a, Vec b) { return _mm512_div_pd(a, b); }
 inline Vec vabs(Vec a) { return _mm512_abs_pd(a); }
+// max(a, b), min(a, b) as the instructions give them: b where both are zeros.
+inline Vec vmax(Vec a, Vec b) { return _mm512_max_pd(a, b); }
+inline Vec vmin(Vec a, Vec b) { return _mm512_min_pd(a, b); }
 // Lane k: b where bit k of m is set, else a.
 inline Vec vselect(Mask m, Vec a, Vec b) { return _mm512_mask_mov_pd(a, __mmask8(m), b); }
 // Lanes where a == b, a < b, a <= b (false for NaN).
@@ -125,6 +128,8 @@ inline Vec vabs(Vec a) {
   const __m256d sign = _mm256_set1_pd(-0.0);
   return {_mm256_andnot_pd(sign, a.lo), _mm256_andnot_pd(sign, a.hi)};
 }
+inline Vec vmax(Vec a, Vec b) { return {_mm256_max_pd(a.lo, b.lo), _mm256_max_pd(a.hi, b.hi)}; }
+inline Vec vmin(Vec a, Vec b) { return {_mm256_min_pd(a.lo, b.lo), _mm256_min_pd(a.hi, b.hi)}; }
 inline Vec vselect(Mask m, Vec a, Vec b) {
   return {_mm256_blendv_pd(a.lo, b.lo, _mm256_castsi256_pd(halfMask(m))),
           _mm256_blendv_pd(a.hi, b.hi, _mm256_castsi256_pd(halfMask(m >> 4)))};
@@ -235,6 +240,12 @@ inline Vec vsub(Vec a, Vec b) { return eachLane([&](int k) { return a.v[k] - b.v
 inline Vec vmul(Vec a, Vec b) { return eachLane([&](int k) { return a.v[k] * b.v[k]; }); }
 inline Vec vdiv(Vec a, Vec b) { return eachLane([&](int k) { return a.v[k] / b.v[k]; }); }
 inline Vec vabs(Vec a) { return eachLane([&](int k) { return __builtin_fabs(a.v[k]); }); }
+inline Vec vmax(Vec a, Vec b) {
+  return eachLane([&](int k) { return a.v[k] > b.v[k] ? a.v[k] : b.v[k]; });
+}
+inline Vec vmin(Vec a, Vec b) {
+  return eachLane([&](int k) { return a.v[k] < b.v[k] ? a.v[k] : b.v[k]; });
+}
 inline Vec vselect(Mask m, Vec a, Vec b) {
   return eachLane([&](int k) { return m >> k & 1 ? b.v[k] : a.v[k]; });
 }
