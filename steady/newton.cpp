@@ -4,7 +4,6 @@
 #include <petscsnes.h>
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -14,6 +13,7 @@
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "steady/console.h"
+#include "steady/forcing.h"
 #include "steady/jacobian.h"
 #include "steady/lu_preconditioner.h"
 #include "steady/residual.h"
@@ -24,13 +24,8 @@ namespace plume::steady {
 namespace {
 
 // A continuation stage ends when its residual is this small against the
-// state; the last stage goes on to the level of rounding.
+// state; the last stage goes on to the level of rounding (atRoundingFloor()).
 constexpr double kStageTolerance = 1e-8;
-// The residual of a state exact to the last bits is about DBL_EPSILON times
-// its norm: below a few of those, or once a Newton step gains less than a
-// factor 10 below kFloorZone, Newton has nothing left to gain.
-constexpr double kFloorFactor = 4 * DBL_EPSILON;
-constexpr double kFloorZone = 1e-9;
 // Steps of one stage before it counts as failed, and the stall rule: three
 // steps that together gain less than a factor 2.
 constexpr int kStageSteps = 12;
@@ -41,15 +36,6 @@ constexpr double kFirstStageGr = 1e5;
 // The factors are renewed when a linear solve needed more iterations: one
 // factorisation costs as much as 50 to 150 applications of the factors.
 constexpr int kRefactorAfter = 30;
-// Inexact Newton: each linear solve gains the factor 0.9 (r_k / r_k-1)^2 the
-// last Newton step gained, at most kLooseSolve, and no more than it takes to
-// bring the linear residual to kTargetMargin times the stage's target.
-constexpr double kLooseSolve = 0.1;
-constexpr double kTargetMargin = 0.1;
-// A step in the rounding zone counts as finding the floor only when its
-// linear solve had gained at least this factor: otherwise the small gain is
-// the loose solve's.
-constexpr double kTightSolve = 0.05;
 
 struct Context {
   DM da = nullptr;
@@ -67,27 +53,40 @@ struct Context {
 };
 
 // A matrix for the Jacobian on `da` holding exactly the entries
-// assembleJacobian() sets (of the current fields' state), so the factors do
-// not fill in over structural zeros of the full box stencil.
+// assembleJacobian() sets, so the factors do not fill in over structural
+// zeros of the full box stencil. The entries of a row depend only on its
+// node (jacobianRow()), so the rows are counted once and set as the matrix's
+// structure.
 PetscErrorCode createJacobianMatrix(DM da, Mat* J) {
   ISLocalToGlobalMapping ltog;
   PetscCall(DMGetLocalToGlobalMapping(da, &ltog));
   DMDALocalInfo info;
   PetscCall(DMDAGetLocalInfo(da, &info));
-  PetscInt starts[3] = {info.gxs, info.gys, 0}, dims[3] = {info.gxm, info.gym, 1};
+  std::vector<PetscInt> rowStart{0}, cols, row;
+  std::vector<JacobianEntry> entries;
+  for (int r = info.ys; r < info.ys + info.ym; ++r)
+    for (int c = info.xs; c < info.xs + info.xm; ++c)
+      for (int field = 0; field < 3; ++field) {
+        entries.clear();
+        jacobianRow(r + 1, c + 1, field, entries);
+        row.clear();
+        for (const JacobianEntry& e : entries)
+          row.push_back(((e.i - 1 - info.gys) * info.gxm + (e.j - 1 - info.gxs)) * 3 + e.field);
+        PetscCall(ISLocalToGlobalMappingApply(ltog, static_cast<PetscInt>(row.size()), row.data(),
+                                              row.data()));
+        std::sort(row.begin(), row.end());
+        cols.insert(cols.end(), row.begin(), std::unique(row.begin(), row.end()));
+        rowStart.push_back(static_cast<PetscInt>(cols.size()));
+      }
   PetscInt n = info.xm * info.ym * 3, N = info.mx * info.my * 3;
-  Mat counts;
-  for (Mat* m : {&counts, J}) {
-    PetscCall(MatCreate(PETSC_COMM_WORLD, m));
-    PetscCall(MatSetSizes(*m, n, n, N, N));
-    PetscCall(MatSetType(*m, m == J ? MATAIJ : MATPREALLOCATOR));
-    PetscCall(MatSetLocalToGlobalMapping(*m, ltog, ltog));
-    PetscCall(MatSetStencil(*m, 2, dims, starts, 3));
-  }
-  PetscCall(MatSetUp(counts));
-  PetscCall(assembleJacobian(counts, {info.ys, info.xs, info.ym, info.xm}));
-  PetscCall(MatPreallocatorPreallocate(counts, PETSC_TRUE, *J));
-  PetscCall(MatDestroy(&counts));
+  PetscInt starts[3] = {info.gxs, info.gys, 0}, dims[3] = {info.gxm, info.gym, 1};
+  PetscCall(MatCreate(PETSC_COMM_WORLD, J));
+  PetscCall(MatSetSizes(*J, n, n, N, N));
+  PetscCall(MatSetType(*J, MATAIJ));
+  PetscCall(MatSetLocalToGlobalMapping(*J, ltog, ltog));
+  PetscCall(MatSetStencil(*J, 2, dims, starts, 3));
+  PetscCall(MatSeqAIJSetPreallocationCSR(*J, rowStart.data(), cols.data(), nullptr));
+  PetscCall(MatMPIAIJSetPreallocationCSR(*J, rowStart.data(), cols.data(), nullptr));
   PetscCall(MatSetOption(*J, MAT_NEW_NONZERO_LOCATION_ERR, PETSC_TRUE));
   return 0;
 }
@@ -166,10 +165,7 @@ PetscErrorCode convergenceTest(SNES snes, PetscInt it, PetscReal, PetscReal, Pet
   c.history.push_back(fnorm);
   double xnorm = stateNorm(snes);
   if (c.lastStage) {
-    // Without gain, a step is at the floor only if its linear solve was tight.
-    bool tight = !c.forcing || c.linearTarget <= kTightSolve * prev;
-    if (fnorm <= kFloorFactor * xnorm ||
-        (fnorm <= kFloorZone * xnorm && fnorm > 0.1 * prev && tight)) {
+    if (atRoundingFloor(fnorm, prev, c.forcing ? c.linearTarget : 0.0, xnorm)) {
       c.atFloor = true;
       *reason = SNES_CONVERGED_FNORM_ABS;
       return 0;
@@ -186,9 +182,7 @@ PetscErrorCode convergenceTest(SNES snes, PetscInt it, PetscReal, PetscReal, Pet
     *reason = SNES_DIVERGED_MAX_IT;
   } else if (c.forcing) {
     double target = (c.lastStage ? kFloorFactor : kStageTolerance) * xnorm;
-    double gained = std::isfinite(prev) ? fnorm / prev : 1.0;
-    double rtol = std::max(0.9 * gained * gained, kTargetMargin * target / fnorm);
-    rtol = std::min(rtol, kLooseSolve);
+    double rtol = linearTolerance(std::isfinite(prev) ? fnorm / prev : 1.0, fnorm, target);
     c.linearTarget = rtol * fnorm;
     KSP ksp;
     PetscCall(SNESGetKSP(snes, &ksp));
@@ -219,8 +213,10 @@ int processCount() {
 void setDefaultOptions() {
   setDefault("-snes_type", "newtonls");
   setDefault("-snes_linesearch_type", "bt");
-  setDefault("-ksp_type", "gmres");
-  setDefault("-ksp_gmres_restart", "60");
+  // Flexible GMRES keeps the preconditioned directions: no application of the
+  // factors to form the solution at the end of each linear solve.
+  setDefault("-ksp_type", "fgmres");
+  setDefault("-ksp_gmres_restart", "30");
   setDefault("-ksp_max_it", "60");
   setDefault("-ksp_pc_side", "right");
   if (processCount() > 1) {

@@ -17,6 +17,7 @@
 
 #include "platform/text.h"
 #include "solver/node_update.h"
+#include "steady/forcing.h"
 #include "steady/jacobian.h"
 #include "steady/residual.h"
 #include "tests/test_support.h"
@@ -126,6 +127,24 @@ TEST(SteadyJacobian, AgreesWithFiniteDifferencesOfTheResidual) {
           }
     }
   }
+}
+
+TEST(SteadyForcing, LinearSolvesFollowTheNewtonGainAndStopShortOfTheTarget) {
+  EXPECT_EQ(linearTolerance(1.0, 10.5, 2e-11), 0.1);      // a stage's first step: loose
+  EXPECT_EQ(linearTolerance(0.013, 0.13, 2e-11), 0.013);  // as the last step gained
+  // Near the target no tighter than a tenth of it: 0.1 * 2e-10 / 1e-7.
+  EXPECT_DOUBLE_EQ(linearTolerance(1e-4, 1e-7, 2e-10), 2e-4);
+}
+
+TEST(SteadyForcing, ASmallGainIsTheRoundingFloorOnlyAfterATightLinearSolve) {
+  const double norm = 5e4;  // the example's state: floor zone below 5e-5
+  EXPECT_TRUE(atRoundingFloor(4e-11, 1e-10, 1e-10, norm));  // a few DBL_EPSILON of the norm
+  // In the zone, gaining less than 10: the floor after a tight solve...
+  EXPECT_TRUE(atRoundingFloor(1e-9, 2e-9, 1e-11, norm));
+  // ...not after a loose one, nor with a good gain, nor above the zone.
+  EXPECT_FALSE(atRoundingFloor(1.1e-5, 8.7e-5, 8.7e-6, norm));
+  EXPECT_FALSE(atRoundingFloor(1e-9, 2e-8, 1e-12, norm));
+  EXPECT_FALSE(atRoundingFloor(1e-4, 1.1e-4, 1e-12, norm));
 }
 
 // The program in a scratch working directory: a run that converges at small Gr
