@@ -378,8 +378,10 @@ void temperatureRowsSimd(int band) {
       const double* topRow = q0 + m == 0 ? eastOfTop(band, edgeT, T) : T[g.r + 1];
       loadInputs<true>(T, topRow, g, 1 + 8 * (t - kLag * m), in[m]);
     }
+    // Steps unrolled by two only: eight times three step bodies, for each
+    // kind of weights, overflow the instruction cache (measured slower).
     auto steps = [&](auto weights) {
-#pragma GCC unroll 8
+#pragma GCC unroll 2
       for (int s = 0; s < 8; ++s)
 #pragma GCC unroll 3
         for (int m = 0; m < kWindow; ++m)
@@ -550,7 +552,7 @@ void vorticityRowsSimd(int band, double& sum) {
       loadSkewed<true>(windowBuoyancy[8 * (q - window)], -kPad, 0, c0, 0xFF, 1, kLast, source[m]);
     }
     auto steps = [&](auto weights) {
-#pragma GCC unroll 8
+#pragma GCC unroll 2
       for (int s = 0; s < 8; ++s) {
 #pragma GCC unroll 3
         for (int m = 0; m < kWindow; ++m)
