@@ -3,7 +3,7 @@
 // the block before it runs, into a few kilobytes that stay in L1. Nothing is
 // laid out for the whole grid: each sweep computes the weights it uses.
 //
-// Same bits as the weight pass: each lane's row is computed with the vector
+// Same bits as the literal weights: each lane's row is computed with the vector
 // operations of kernel_weights.h (the order of weights.h) over eight
 // consecutive columns of its row, then the block is transposed to steps.
 // The Psi values a block reads are tested first, from each row's calm bits:

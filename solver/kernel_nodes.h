@@ -1,5 +1,5 @@
 // The three node updates of the production kernels, one node at a time, with
-// the weights of the row laid out by the weight pass (kernel_weights.h). The
+// the row weights of computeWeights (kernel_weights.h). The
 // operations and their order are those of node_update.h; divisions by the
 // grid constants use the exact divisions, which give the same quotients.
 #pragma once

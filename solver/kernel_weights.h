@@ -1,8 +1,9 @@
-// The weight pass of the production kernels: the weights aW, aS, aE, aN of a
-// row's nodes, vectorised along the row (no node depends on another), with
-// the operations of weights.h in the same order. aW, aS, aE, aN read only Psi
-// and Pr, which no pass writes before the stream-function pass, so the
-// temperature and vorticity passes of an iteration share them. Division by
+// The weights aW, aS, aE, aN of the production kernels, vectorised along a
+// row (no node depends on another), with the operations of weights.h in the
+// same order: whole rows for the scalar lockstep and the axis row
+// (computeWeights), blocks for the vector wavefront (block_weights.h). They
+// read only Psi and Pr, which no sweep writes before the stream-function
+// updates, so both sweeps of an iteration use the same weights. Division by
 // h and h*h is the exact division of exact_division.h (the correctly
 // rounded quotient, as the literal division gives).
 #pragma once

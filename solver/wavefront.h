@@ -18,6 +18,8 @@
 // written it. The blocks of the groups in flight are independent; away from
 // the row ends their steps are interleaved, so that their chains of dependent
 // operations overlap (blocks whose weights are all still use the constant).
+// Each block's weights are computed just before the group's previous block
+// runs (block_weights.h), in both sweeps.
 //
 // The band's last group reads the previous band's first row; the previous
 // band publishes how far along that row it has stored, and the group waits
