@@ -16,10 +16,16 @@ inline Vec halfUlpOf(double s) {
                   : 0.0);
 }
 
-// Whether all eight terms (w[k]*w[k])*2 are below halfUlp.
-inline bool negligibleTerms(const double* w, Vec halfUlp) {
+// The eight terms (w[k]*w[k])*2, each with the scalar operations.
+inline Vec termsOf(const double* w) {
   const Vec v = vload(w);
-  return vless(vmul(vmul(v, v), vset(2.0)), halfUlp) == kAllLanes;
+  return vmul(vmul(v, v), vset(2.0));
+}
+
+// Whether all eight terms are below halfUlp.
+inline bool negligible(Vec terms, Vec halfUlp) { return vless(terms, halfUlp) == kAllLanes; }
+inline bool negligibleTerms(const double* w, Vec halfUlp) {
+  return negligible(termsOf(w), halfUlp);
 }
 
 }  // namespace

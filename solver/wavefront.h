@@ -422,8 +422,11 @@ struct BandSum {
       const Vec halfUlp = halfUlpOf(s);  // of the sum so far: no larger than later
       int j = column;
       for (; j + 8 <= end; j += 8) {
-        if (negligibleTerms(w + j, halfUlp)) continue;
-        for (int k = j; k < j + 8; ++k) s = (w[k] * w[k]) * 2 + s;
+        const Vec terms = termsOf(w + j);
+        if (negligible(terms, halfUlp)) continue;
+        alignas(64) double t[8];
+        vstoreAligned(t, terms);
+        for (int k = 0; k < 8; ++k) s = t[k] + s;
       }
       for (; j < end; ++j) s = (w[j] * w[j]) * 2 + s;
       sum = s;
