@@ -1,5 +1,6 @@
 #include "steady/jacobian.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -115,7 +116,55 @@ void jacobianRow(int i, int j, int field, std::vector<JacobianEntry>& out) {
   convectionRow(i, j, field == kT ? T : Omega, field, out);
 }
 
+namespace {
+
+// One process: the rows straight into the matrix's values, in threads. Each
+// row's entries are added to its own values in the order jacobianRow() gives
+// them, as MatSetValues() would add them: the same sums.
+PetscErrorCode assembleWhole(Mat P) {
+  PetscInt n;
+  const PetscInt *ia, *ja;
+  PetscBool done;
+  PetscCall(MatGetRowIJ(P, 0, PETSC_FALSE, PETSC_FALSE, &n, &ia, &ja, &done));
+  PetscCheck(done, PETSC_COMM_SELF, PETSC_ERR_SUP, "matrix rows not available");
+  PetscScalar* values;
+  PetscCall(MatSeqAIJGetArray(P, &values));
+  bool missing = false;
+#pragma omp parallel reduction(|| : missing)
+  {
+    std::vector<JacobianEntry> entries;
+#pragma omp for schedule(static)
+    for (PetscInt row = 0; row < n; ++row) {
+      PetscInt node = row / 3;
+      entries.clear();
+      jacobianRow(static_cast<int>(node / kUnknownCols) + 1,
+                  static_cast<int>(node % kUnknownCols) + 1, static_cast<int>(row % 3), entries);
+      const PetscInt *begin = ja + ia[row], *end = ja + ia[row + 1];
+      for (const JacobianEntry& e : entries) {
+        PetscInt col = ((PetscInt(e.i) - 1) * kUnknownCols + (e.j - 1)) * 3 + e.field;
+        const PetscInt* at = std::lower_bound(begin, end, col);
+        if (at == end || *at != col) {
+          missing = true;
+          continue;
+        }
+        values[at - ja] += e.value;
+      }
+    }
+  }
+  PetscCall(MatSeqAIJRestoreArray(P, &values));
+  PetscCall(MatRestoreRowIJ(P, 0, PETSC_FALSE, PETSC_FALSE, &n, &ia, &ja, &done));
+  PetscCheck(!missing, PETSC_COMM_SELF, PETSC_ERR_ARG_OUTOFRANGE, "Jacobian entry outside the structure");
+  PetscCall(MatAssemblyBegin(P, MAT_FINAL_ASSEMBLY));
+  PetscCall(MatAssemblyEnd(P, MAT_FINAL_ASSEMBLY));
+  return 0;
+}
+
+}  // namespace
+
 PetscErrorCode assembleJacobian(Mat P, const Block& o) {
+  PetscBool seq = PETSC_FALSE;
+  PetscCall(PetscObjectTypeCompare(reinterpret_cast<PetscObject>(P), MATSEQAIJ, &seq));
+  if (seq && o.rows == kUnknownRows && o.cols == kUnknownCols) return assembleWhole(P);
   std::vector<JacobianEntry> entries;
   std::vector<MatStencil> cols;
   std::vector<PetscScalar> values;
