@@ -14,8 +14,8 @@ inline constexpr double kFloorZone = 1e-9;
 
 // Relative tolerance of the next linear solve, from a Newton residual
 // `residual` that the last step reduced by the factor `gained` (1 at a
-// stage's first step): the same factor again, at most 0.1, and no tighter
-// than what brings the linear residual to a tenth of the stage's `target`.
+// stage's first step): 0.9 gained^1.618, at most 0.1, and no tighter than
+// what brings the linear residual to a tenth of the stage's `target`.
 double linearTolerance(double gained, double residual, double target);
 
 // True when a Newton step from `previous` to `residual` on a state of norm
@@ -23,5 +23,12 @@ double linearTolerance(double gained, double residual, double target);
 // residual `aimed`: a small gain counts only after a tight solve (a loose one
 // explains it).
 bool atRoundingFloor(double residual, double previous, double aimed, double stateNorm);
+
+// True when a linear solve of `iterations` iterations that reduced the linear
+// residual by the factor `reduced` shows factors too old for the Jacobian:
+// less than a factor 2 per iteration over four or more. A factorisation costs
+// about as much as ten applications of the factors; fresh factors gain a
+// factor 3 to 10 per iteration.
+bool factorsWornOut(int iterations, double reduced);
 
 }  // namespace plume::steady

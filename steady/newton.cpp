@@ -33,8 +33,8 @@ constexpr int kStageSteps = 12;
 // continuation starts at kFirstStageGr.
 constexpr double kDirectGr = 2e5;
 constexpr double kFirstStageGr = 1e5;
-// The factors are renewed when a linear solve needed more iterations: one
-// factorisation costs as much as 50 to 150 applications of the factors.
+// The factors are renewed after a linear solve that failed, needed more
+// iterations than this, or gained too little per iteration (factorsWornOut()).
 constexpr int kRefactorAfter = 30;
 
 struct Context {
@@ -143,7 +143,11 @@ PetscErrorCode monitor(SNES snes, PetscInt it, PetscReal fnorm, void* vctx) {
     PetscCall(SNESGetKSP(snes, &ksp));
     PetscCall(KSPGetIterationNumber(ksp, &linear));
     PetscCall(KSPGetConvergedReason(ksp, &kspReason));
-    if (linear > kRefactorAfter || kspReason < 0) PetscCall(SNESSetLagPreconditioner(snes, -2));
+    PetscReal linearResidual = 0;
+    PetscCall(KSPGetResidualNorm(ksp, &linearResidual));
+    double reduced = c.history.empty() ? 0.0 : linearResidual / c.history.back();
+    if (linear > kRefactorAfter || kspReason < 0 || factorsWornOut(linear, reduced))
+      PetscCall(SNESSetLagPreconditioner(snes, -2));
     line += ru(" (линейных итераций: ");
     appendInteger(line, linear);
     line += ")";
