@@ -224,11 +224,12 @@ void setDefaultOptions() {
   setDefault("-ksp_max_it", "60");
   setDefault("-ksp_pc_side", "right");
   if (processCount() > 1) {
-    // Across processes: MUMPS in double precision, ordered by PT-Scotch.
+    // Across processes: MUMPS in double precision, its analysis on the first
+    // process with a Scotch order (Debian's MUMPS has no parallel analysis).
     setDefault("-pc_type", "lu");
     setDefault("-pc_factor_mat_solver_type", "mumps");
-    setDefault("-mat_mumps_icntl_28", "2");
-    setDefault("-mat_mumps_icntl_29", "1");
+    setDefault("-mat_mumps_icntl_28", "1");
+    setDefault("-mat_mumps_icntl_7", "3");
   }
 }
 
