@@ -394,10 +394,12 @@ SolveOutcome solveSteady() {
     } else {
       VecCopy(accepted, x);
       step /= 2;
-    }
-    if (std::fabs(step) < std::fabs(target) * 1e-3) {
-      end = std::isfinite(residual) ? SolveEnd::NotConverged : SolveEnd::NonFinite;
-      break;
+      // Halved below a thousandth of the wanted Gr: continuation gives up.
+      // (Beyond |Gr| = 10^8 the first steps are that short; they only grow.)
+      if (std::fabs(step) < std::fabs(target) * 1e-3) {
+        end = std::isfinite(residual) ? SolveEnd::NotConverged : SolveEnd::NonFinite;
+        break;
+      }
     }
     gr = acceptedGr + step;
     if ((step > 0) ? gr >= target : gr <= target) {
