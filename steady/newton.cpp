@@ -382,13 +382,15 @@ SolveOutcome solveSteady() {
       c.bestNorm = residual;
       break;
     }
+    if (converged) {
+      VecCopy(x, accepted);
+      acceptedGr = gr;
+    }
     if (c.stepsBefore >= c.budget) {
       end = std::isfinite(residual) ? SolveEnd::NotConverged : SolveEnd::NonFinite;
       break;
     }
     if (converged) {
-      VecCopy(x, accepted);
-      acceptedGr = gr;
       // Quick convergence: a longer step next time.
       if (s.steps <= 4) step *= 2;
     } else {
@@ -411,9 +413,11 @@ SolveOutcome solveSteady() {
   Gr = target;
 
   // Every process takes the chosen state into its fields, completed for the
-  // designed iteration.
+  // designed iteration: the solution, or the lowest-residual state at the
+  // wanted Gr, or, when continuation never got there, the last accepted one.
+  Vec chosen = end == SolveEnd::Converged ? x : (std::isfinite(c.bestNorm) ? c.best : accepted);
   if (end != SolveEnd::Converged && std::isfinite(c.bestNorm)) residual = c.bestNorm;
-  loadWholeState(da, end == SolveEnd::Converged ? x : c.best);
+  loadWholeState(da, chosen);
   completeFields();
 
   VecDestroy(&x);

@@ -195,6 +195,17 @@ TEST(SteadyProgram, ReportsAnExhaustedStepBudget) {
   EXPECT_NE(t.find("601\t21\t1\n"), std::string::npos);
 }
 
+TEST(SteadyProgram, ABudgetSpentInContinuationWritesTheLastAcceptedState) {
+  ScratchDir dir;
+  RunResult r = runSteady(dir, "3e5 0.71 0 0 0 0\n", "-steady_max_steps 3");
+  EXPECT_EQ(r.status, 2) << r.output;
+  EXPECT_NE(r.output.find("НЕ сошедшееся решение"), std::string::npos) << r.output;
+  // Gr = 10^5's plume, not the initial state: warm right above the source.
+  std::string t = readFile(dir.path / resultPath("T", "300000"));
+  ASSERT_NE(t.find("601\t22\t"), std::string::npos);
+  EXPECT_EQ(t.find("601\t22\t0\n"), std::string::npos);
+}
+
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   PetscInitializeNoArguments();
