@@ -224,7 +224,9 @@ struct WeightsAhead {
   }
   const BlockWeights& of(int q, int b) const { return ring[q][b & 1]; }
 };
-thread_local WeightsAhead ahead;
+// One per thread. Each sweep binds a reference to it once: on builds where
+// thread-local storage is emulated (MinGW), every access by name is a call.
+thread_local WeightsAhead threadAhead;
 
 // Calm bits of Psi as it is before the iteration, for the rows a band's
 // groups read (the band's rows and the rows next to it); the temperature
@@ -295,7 +297,8 @@ inline Vec relaxed(Vec g, Vec old) { return vadd(g, vmul(vset(relaxWeight), old)
 // independent of each other (two blocks apart), and their chains of
 // dependent operations then overlap.
 template <class Prepare, class Block, class Interleaved, class Finish>
-void pipeline(int band, Prepare prepare, Block block, Interleaved interleaved, Finish finish) {
+void pipeline(int band, WeightsAhead& ahead, Prepare prepare, Block block, Interleaved interleaved,
+              Finish finish) {
   const int groups = groupCount(band);
   for (int q0 = 0; q0 < groups; q0 += kWindow) {
     const int q1 = q0 + kWindow < groups ? q0 + kWindow : groups;
@@ -327,7 +330,7 @@ void pipeline(int band, Prepare prepare, Block block, Interleaved interleaved, F
 }
 
 // Whether the blocks t, t-kLag, ... of the window's groups are all still.
-inline bool allStill(int q0, int t) {
+inline bool allStill(const WeightsAhead& ahead, int q0, int t) {
   for (int m = 0; m < kWindow; ++m)
     if (!ahead.of(q0 + m, t - kLag * m).still) return false;
   return true;
@@ -350,6 +353,7 @@ inline Vec temperatureStep(const W& wt, const Inputs& in, Carry& cr, int s, Mask
 
 void temperatureRowsSimd(int band) {
   const int groups = groupCount(band);
+  WeightsAhead& ahead = threadAhead;
   ahead.band = band;
   ahead.field = &T;
   findCalmRows(band);
@@ -357,7 +361,7 @@ void temperatureRowsSimd(int band) {
   Carry carry[kMaxGroups];
   for (int q = 0; q < groups; ++q) carry[q] = startCarry(T, groupOf(band, q));
   auto prepare = [](int, int) {};
-  pipeline(band, prepare, [&](int q, int c0, auto full) {
+  pipeline(band, ahead, prepare, [&](int q, int c0, auto full) {
     constexpr bool Full = decltype(full)::value;
     const Group g = groupOf(band, q);
     const double* topRow = q == 0 ? eastOfTop(band, edgeT, T) : T[g.r + 1];
@@ -389,7 +393,7 @@ void temperatureRowsSimd(int band) {
         for (int m = 0; m < kWindow; ++m)
           out[m][s] = temperatureStep<true>(weights(m), in[m], cr[m], s, kAllLanes);
     };
-    if (allStill(q0, t))
+    if (allStill(ahead, q0, t))
       steps([](int) { return StillWeights{}; });
     else
       steps([&](int m) { return weightsOf(ahead.of(q0 + m, t - kLag * m)); });
@@ -441,8 +445,8 @@ struct BandSum {
 };
 
 // Buoyancy source ((T[i+1][j] - T[i-1][j]) / 2h) * Gr of the rows of a
-// window of groups: row r-k of group q0+m at windowBuoyancy[8m + k].
-alignas(64) thread_local double windowBuoyancy[kWindow * 8][kPad];
+// window of groups: row r-k of group q0+m at threadWindowBuoyancy[8m + k].
+alignas(64) thread_local double threadWindowBuoyancy[kWindow * 8][kPad];
 
 inline void computeBuoyancy(int i, double* out) {
   const Vec gr = vset(Gr);
@@ -485,7 +489,7 @@ void copyPsiBefore() {
 // the row above each group from a copy (taken before the group above
 // updates it; the band's first group: the edge copies), the row below the
 // band from the previous band's copy of its first row.
-void vorticityPsiRows(int band) {
+void vorticityPsiRows(int band, WeightsAhead& ahead) {
   const int groups = groupCount(band);
   ahead.band = band;
   ahead.field = &Omega;
@@ -505,7 +509,9 @@ void vorticityPsiRows(int band) {
 
 void vorticityRowsSimd(int band, double& sum) {
   const int groups = groupCount(band);
-  vorticityPsiRows(band);
+  WeightsAhead& ahead = threadAhead;
+  auto& windowBuoyancy = threadWindowBuoyancy;
+  vorticityPsiRows(band, ahead);
   Carry omegaCarry[kMaxGroups], psiCarry[kMaxGroups];
   for (int q = 0; q < groups; ++q) {
     omegaCarry[q] = startCarry(Omega, groupOf(band, q));
@@ -513,14 +519,14 @@ void vorticityRowsSimd(int band, double& sum) {
   }
   int window = 0;  // first group of the current window
   BandSum bandSum{sum, kBandTop[band], 1, kBandTop[band] + 1};
-  auto prepare = [band, &window](int q0, int q1) {
+  auto prepare = [band, &window, &windowBuoyancy](int q0, int q1) {
     window = q0;
     for (int q = q0; q < q1; ++q) {
       const Group g = groupOf(band, q);
       for (int k = 0; k < g.rows; ++k) computeBuoyancy(g.r - k, windowBuoyancy[8 * (q - q0) + k]);
     }
   };
-  pipeline(band, prepare, [&](int q, int c0, auto full) {
+  pipeline(band, ahead, prepare, [&](int q, int c0, auto full) {
     constexpr bool Full = decltype(full)::value;
     const Group g = groupOf(band, q);
     const bool first = q == 0;
@@ -566,7 +572,7 @@ void vorticityRowsSimd(int band, double& sum) {
         bandSum.advance(kSumPerStep * kWindow);
       }
     };
-    if (allStill(q0, t))
+    if (allStill(ahead, q0, t))
       steps([](int) { return StillWeights{}; });
     else
       steps([&](int m) { return weightsOf(ahead.of(q0 + m, t - kLag * m)); });
