@@ -11,9 +11,10 @@ namespace plume::kernel {
 // Row length of the weight arrays: room for the last vector of a row.
 inline constexpr int kPad = 928;
 
-// Weights of the convection-diffusion operator at each node of rows 1..600,
-// computed once per iteration from Psi and Pr; the temperature and vorticity
-// sweeps of that iteration both use them.
+// Weights of the convection-diffusion operator at each node of rows 1..600 as
+// rows, computed once per iteration from Psi and Pr for the axis row and the
+// scalar lockstep; the temperature and vorticity sweeps of that iteration
+// both use them (the vector wavefront computes its own per block).
 alignas(64) extern double weightW[NX / 2 + 1][kPad];
 alignas(64) extern double weightS[NX / 2 + 1][kPad];
 alignas(64) extern double weightE[NX / 2 + 1][kPad];

@@ -152,25 +152,18 @@ inline bool calmVector(const CalmRow& below, const CalmRow& row, const CalmRow& 
   return here == 0xFF && (next & 3) == 3;
 }
 
-// Weights of row i, columns 1..919, into the rows w, s, e, n (indexed by
-// column), a vector of kLanes columns at a time; `calm` holds rows i-1, i,
-// i+1. The last vector runs past column 919 into the padding; those lanes
-// are never used. If `still` is given, still[v] tells whether vector v
-// (columns 1 + v*kLanes ...) has the still-flow weights throughout, and such
-// vectors are not stored (the caller fills in the ones it reads).
+// Weights of row i, columns 1..919, into weightW[i] .. weightN[i], a vector
+// of kLanes columns at a time; `calm` holds rows i-1, i, i+1. The last vector
+// runs past column 919 into the padding; those lanes are never used.
 template <bool InRange>
-void computeWeightsInto(int i, const CalmRow (&calm)[3], double* w, double* s, double* e,
-                        double* n, bool* still) {
+void computeRowWeights(int i, const CalmRow (&calm)[3]) {
   const Vec pr = vset(Pr), stillWeight = vset(kStillWeight);
   const double* below = Psi[i - 1];
   const double* row = Psi[i];
   const double* above = Psi[i + 1];
+  double *w = weightW[i], *s = weightS[i], *e = weightE[i], *n = weightN[i];
   for (int j = 1; j <= kLast; j += kLanes) {
-    const bool calmHere = calmVector(calm[0], calm[1], calm[2], (j - 1) / kLanes);
-    if (still) {
-      still[(j - 1) / kLanes] = calmHere;
-      if (calmHere) continue;
-    } else if (calmHere) {
+    if (calmVector(calm[0], calm[1], calm[2], (j - 1) / kLanes)) {
       vstore(w + j, stillWeight);
       vstore(s + j, stillWeight);
       vstore(e + j, stillWeight);
@@ -187,22 +180,17 @@ void computeWeightsInto(int i, const CalmRow (&calm)[3], double* w, double* s, d
   }
 }
 
-void computeWeightsInto(int i, const CalmRow (&calm)[3], double* w, double* s, double* e,
-                        double* n, bool* still = nullptr) {
-  bool moving = false;
-  for (int v = 0; v <= (kLast - 1) / kLanes && !moving; ++v)
-    moving = !calmVector(calm[0], calm[1], calm[2], v);
-  if (moving && rowInRange(calm[0]) && rowInRange(calm[1]) && rowInRange(calm[2]))
-    computeWeightsInto<true>(i, calm, w, s, e, n, still);
-  else
-    computeWeightsInto<false>(i, calm, w, s, e, n, still);
-}
-
 void computeWeights(int i) {
   const Vec limit = vset(stillLimit());
   CalmRow calm[3];
   for (int k = 0; k < 3; ++k) calmRow(i - 1 + k, limit, calm[k]);
-  computeWeightsInto(i, calm, weightW[i], weightS[i], weightE[i], weightN[i]);
+  bool moving = false;
+  for (int v = 0; v <= (kLast - 1) / kLanes && !moving; ++v)
+    moving = !calmVector(calm[0], calm[1], calm[2], v);
+  if (moving && rowInRange(calm[0]) && rowInRange(calm[1]) && rowInRange(calm[2]))
+    computeRowWeights<true>(i, calm);
+  else
+    computeRowWeights<false>(i, calm);
 }
 
 }  // namespace
