@@ -81,6 +81,30 @@ inline void testBlock(const PsiRows& p, int rows, int c0, bool& calm, bool& inRa
   for (int m = 0; m <= rows + 1 && inRange; ++m) inRange = rowInRange(*p.calm[m]);
 }
 
+// Weight X (W, S, E, N) of lane k's eight columns. Each weight loads its own
+// four Psi vectors (from L1): fewer values live at once than with all nine.
+template <int X, bool Full, bool InRange>
+inline Vec laneWeight(const PsiRows& p, int k, int c0, const Vec pr) {
+  const int j = c0 - k;
+  const double* above = p.row[k];
+  const double* row = p.row[k + 1];
+  const double* below = p.row[k + 2];
+  auto at = [](const double* r, int col) { return loadPsi<Full>(r, col); };
+  if constexpr (X == 0)
+    return weightPlus<InRange>(
+        faceVelocity<InRange>(at(below, j + 1), at(below, j - 1), at(row, j + 1), at(row, j - 1)),
+        pr);
+  if constexpr (X == 1)
+    return weightPlus<InRange>(
+        faceVelocity<InRange>(at(below, j - 1), at(above, j - 1), at(below, j), at(above, j)), pr);
+  if constexpr (X == 2)
+    return weightMinus<InRange>(
+        faceVelocity<InRange>(at(above, j + 1), at(above, j - 1), at(row, j + 1), at(row, j - 1)),
+        pr);
+  return weightMinus<InRange>(
+      faceVelocity<InRange>(at(below, j + 1), at(above, j + 1), at(below, j), at(above, j)), pr);
+}
+
 template <bool Full, bool InRange>
 inline void computeBlock(const PsiRows& p, int rows, int c0, const Vec pr, BlockWeights& out) {
   Vec r[4][8];
@@ -89,19 +113,10 @@ inline void computeBlock(const PsiRows& p, int rows, int c0, const Vec pr, Block
       for (int x = 0; x < 4; ++x) r[x][k] = vset(kStillWeight);
       continue;
     }
-    const int j = c0 - k;
-    const double* above = p.row[k];
-    const double* row = p.row[k + 1];
-    const double* below = p.row[k + 2];
-    const Vec bm = loadPsi<Full>(below, j - 1), b0 = loadPsi<Full>(below, j),
-              bp = loadPsi<Full>(below, j + 1);
-    const Vec rm = loadPsi<Full>(row, j - 1), rp = loadPsi<Full>(row, j + 1);
-    const Vec am = loadPsi<Full>(above, j - 1), a0 = loadPsi<Full>(above, j),
-              ap = loadPsi<Full>(above, j + 1);
-    r[0][k] = weightPlus<InRange>(faceVelocity<InRange>(bp, bm, rp, rm), pr);
-    r[1][k] = weightPlus<InRange>(faceVelocity<InRange>(bm, am, b0, a0), pr);
-    r[2][k] = weightMinus<InRange>(faceVelocity<InRange>(ap, am, rp, rm), pr);
-    r[3][k] = weightMinus<InRange>(faceVelocity<InRange>(bp, ap, b0, a0), pr);
+    r[0][k] = laneWeight<0, Full, InRange>(p, k, c0, pr);
+    r[1][k] = laneWeight<1, Full, InRange>(p, k, c0, pr);
+    r[2][k] = laneWeight<2, Full, InRange>(p, k, c0, pr);
+    r[3][k] = laneWeight<3, Full, InRange>(p, k, c0, pr);
   }
   for (int x = 0; x < 4; ++x) {
     transpose8(r[x]);

@@ -276,6 +276,14 @@ inline V divByHInRange(V x) {
   using namespace exact_division;
   return correctionFast(x, h, kRecipH);
 }
+// x / (4h) for x = +-0 or 2^-967 <= |x| < 2^1015, where x * 0.25 is exact:
+// the bits of (x * 0.25) / h. 4h and 1/(4h) = RN(1/h) / 4 scale each step of
+// the correction form for x/4 and h by a power of two, exactly.
+template <class V>
+inline V divByFourHInRange(V x) {
+  using namespace exact_division;
+  return correctionFast(x, 4 * h, kRecipH / 4);
+}
 template <class V>
 inline V divByHHInRange(V x) {
   using namespace exact_division;

@@ -30,9 +30,14 @@ inline Vec divHH(Vec x) {
   return InRange ? divByHHInRange(x) : divByHH(x);
 }
 
+// In range (see rangeLimit) the sum is 0 or a multiple of 2^-952 below
+// 2^1003, so its quarter is exact and the quarter's quotient by h is the
+// sum's by 4h (divByFourHInRange).
 template <bool InRange>
 inline Vec faceVelocity(Vec p1, Vec p2, Vec p3, Vec p4) {
-  return divH<InRange>(vmul(vsub(vadd(vsub(p1, p2), p3), p4), vset(0.25)));
+  const Vec sum = vsub(vadd(vsub(p1, p2), p3), p4);
+  if constexpr (InRange) return divByFourHInRange(sum);
+  return divByH(vmul(sum, vset(0.25)));
 }
 
 inline Vec damping(Vec e, Vec pr) {
@@ -41,19 +46,22 @@ inline Vec damping(Vec e, Vec pr) {
 }
 
 // Inside the range of the unchecked divisions (Pr >= 0, |e| < 2^1013, |e|*Pr
-// finite) the same bits with fewer operations:
-//  * t = ((|e|*Pr)*0.5)*h. With a = RN(|e|*Pr) >= 2^-1021, a*0.5 is exact
-//    and h/2 is a double, so RN(RN(a*0.5)*h) = RN(a*(h/2)); below, both are
-//    under 2^-1030 and 1 + t rounds to 1 either way.
-//  * 0.5*(e + |e|) is max(e, +0): e + |e| is 2e (exact, halved exactly) or
-//    +0. 0.5*(e - |e|) is min(e, +0) but for e = -0, where it is -0: conv is
-//    then a zero either way, and damping - conv is the damping (> 0).
+// finite) the same bits with fewer operations, from p = RN(e*Pr):
+//  * RN(|e|*Pr) = |p|, and t = ((|e|*Pr)*0.5)*h is RN(|p|*(h/2)): with
+//    a = |p| >= 2^-1021, a*0.5 is exact and h/2 is a double, so
+//    RN(RN(a*0.5)*h) = RN(a*(h/2)); below, both are under 2^-1030 and 1 + t
+//    rounds to 1 either way.
+//  * Pr*(0.5*(e + |e|)) is max(p, +0): e + |e| is 2e (exact, halved exactly)
+//    or +0, and RN(Pr*x) is monotonic in x and +0 for x = +0 (max returns
+//    its second operand for two zeros). Pr*(0.5*(e - |e|)) is min(p, +0) but
+//    where p = -0 (e < 0 with Pr = 0 or Pr*e below the subnormals): conv is
+//    then a zero either way, and damping - conv the damping (> 0).
 template <bool Plus>
 inline Vec weightInRange(Vec e, Vec pr) {
-  const Vec t = vmul(vmul(vabs(e), pr), vset(0.5 * h));
+  const Vec p = vmul(e, pr);
+  const Vec t = vmul(vabs(p), vset(0.5 * h));
   const Vec d = vdiv(vset(1.0), vadd(vset(1.0), t));
-  const Vec part = Plus ? vmax(e, vzero()) : vmin(e, vzero());
-  const Vec conv = vmul(vset(h), vmul(pr, part));
+  const Vec conv = vmul(vset(h), Plus ? vmax(p, vzero()) : vmin(p, vzero()));
   return divByHHInRange(Plus ? vadd(d, conv) : vsub(d, conv));
 }
 
@@ -94,8 +102,8 @@ inline double stillLimit() {
 // range checks can be left out (m: the largest |Psi| read):
 //  * Face velocity: each Psi is 0 or a multiple of 2^-952 (no ulp from 2^-900
 //    up is smaller), and so is each rounded sum of them (below 2^-900 such a
-//    sum is exact); a non-zero quarter is at least 2^-954 >= 2^-969 and at most
-//    m*(1 + 2^-50) < 2^1013, the range of the division by h.
+//    sum is exact); a non-zero sum is at least 2^-952 >= 2^-967 and at most
+//    4*m*(1 + 2^-50) < 2^1015, the range of the division by 4h.
 //  * damping -+ conv: |e| <= 1200*m*(1 + 2^-50), so t <= m*Pr*(1 + 2^-48)/2
 //    < 2^979 and the damping is at least 2^-979; conv adds to it in magnitude
 //    (never negative in the plus weights, never positive in the minus ones)

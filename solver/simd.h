@@ -201,6 +201,7 @@ inline Vec divByHH(Vec x) { return {divByHH(x.lo), divByHH(x.hi)}; }
 inline Vec divByFourOverHH(Vec x) { return {divByFourOverHH(x.lo), divByFourOverHH(x.hi)}; }
 inline Vec divByHInRange(Vec x) { return {divByHInRange(x.lo), divByHInRange(x.hi)}; }
 inline Vec divByHHInRange(Vec x) { return {divByHHInRange(x.lo), divByHHInRange(x.hi)}; }
+inline Vec divByFourHInRange(Vec x) { return {divByFourHInRange(x.lo), divByFourHInRange(x.hi)}; }
 
 #else
 
@@ -281,6 +282,7 @@ inline Vec divByFourOverHH(Vec x) {
 // Without vector instructions the checks stay (they cost little here).
 inline Vec divByHInRange(Vec x) { return divByH(x); }
 inline Vec divByHHInRange(Vec x) { return divByHH(x); }
+inline Vec divByFourHInRange(Vec x) { return divByH(vmul(x, vset(0.25))); }
 
 #endif
 
