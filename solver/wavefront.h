@@ -235,12 +235,20 @@ CalmRow bandCalm[kBands][kBandRows + 3];
 
 inline CalmRow& calmOf(int band, int i) { return bandCalm[band][i - kBandBottom[band] + 1]; }
 
+// A row's range flag is found when a block first asks for it, in the
+// temperature sweep (Psi as before the iteration). The vorticity sweep asks
+// for the same rows' flags (its blocks test the same calm bits); should it
+// ask for another, Psi has moved on, and the row counts as out of range: the
+// checked divisions give the same bits, only slower.
 void findCalmRows(int band) {
   const Vec limit = vset(stillLimit());
-  for (int i = kBandBottom[band] - 1; i <= kBandTop[band] + 1; ++i) {
+  for (int i = kBandBottom[band] - 1; i <= kBandTop[band] + 1; ++i)
     calmRow(i, limit, calmOf(band, i));
-    rowInRange(calmOf(band, i));  // now, while Psi is as before the iteration
-  }
+}
+
+void closeRangeFlags(int band) {
+  for (CalmRow& c : bandCalm[band])
+    if (c.inRange < 0) c.inRange = 0;
 }
 
 // Group q's Psi rows straight from Psi (no sweep writes them meanwhile).
@@ -491,6 +499,7 @@ void copyPsiBefore() {
 // band from the previous band's copy of its first row.
 void vorticityPsiRows(int band, WeightsAhead& ahead) {
   const int groups = groupCount(band);
+  closeRangeFlags(band);
   ahead.band = band;
   ahead.field = &Omega;
   for (int q = 0; q < groups; ++q) {
