@@ -25,6 +25,9 @@
 // south neighbours of the block's first step.
 #pragma once
 
+#include <cstdint>
+#include <cstring>
+
 #include "solver/kernel_weights.h"
 #include "solver/simd.h"
 #include "state/grid.h"
@@ -54,19 +57,17 @@ inline Vec loadPsi(const double* row, int col) {
     return vloadMasked(columnMask(col, 0, NY), row + col);
 }
 
-// Whether columns x .. x+n-1 (n <= 16) of a row are calm; columns below 0
-// and past the row's bits count as calm (no weight reads them).
+// Whether columns x .. x+n-1 (x < kPad, n <= 56) of a row are calm; columns
+// below 0 and past the row's bits count as calm (no weight reads them).
 inline bool spanCalm(const CalmRow& c, int x, int n) {
   if (x < 0) {
     n += x;
     x = 0;
     if (n <= 0) return true;
   }
-  const int byte = x / 8;
-  unsigned v = 0;
-  for (int k = 0; k < 3; ++k)
-    v |= unsigned(byte + k < kCalmBytes ? c.bits[byte + k] : 0xFF) << (8 * k);
-  const unsigned want = (1u << n) - 1;
+  std::uint64_t v;
+  std::memcpy(&v, c.bits + x / 8, sizeof v);  // x86: byte b at bits 8b .. 8b+7
+  const std::uint64_t want = (std::uint64_t(1) << n) - 1;
   return (v >> (x % 8) & want) == want;
 }
 
