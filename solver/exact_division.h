@@ -30,10 +30,12 @@
 // Fast path, everything else goes to a real division:
 //   h            2^-969 <= |x| < 2^1013   (x*z must not overflow)
 //   2h           2^-969 <= |x| < 2^1014
-//   h*h          2^-989 <= |x| < inf
-//   4/(h*h)      2^-946 <= |x| < inf
-// and x = +-0, whose sign the fast path keeps. The vector forms test all
-// lanes with one range compare and divide only if some lane is outside.
+//   h*h          2^-989 <= |x|
+//   4/(h*h)      2^-946 <= |x|
+// and x = +-0, whose sign the fast path keeps. The split form also takes
+// infinities and NaNs: x*zl is then x itself (quieted), and the FMA returns
+// it, as the division does. The vector forms test all lanes with one
+// compare and divide only if some lane is outside.
 //
 // Overloads: __m512d (AVX-512F), __m256d (AVX2 + FMA) and double. The double
 // form uses FMA where the translation unit is compiled with it and is a plain
@@ -121,7 +123,6 @@ constexpr unsigned long long bitsOf(double x) { return __builtin_bit_cast(unsign
 // The argument above counts on odd divisor significands.
 static_assert((bitsOf(h) & bitsOf(twoH) & bitsOf(hh) & bitsOf(fourOverHH) & 1) == 1);
 constexpr unsigned long long kAbsMask = 0x7fffffffffffffffULL;
-constexpr unsigned long long kInfBits = 0x7ff0000000000000ULL;
 
 // |x| is on the fast path when its bits minus lo's bits are below span
 // (unsigned), or when it is zero.
@@ -133,8 +134,10 @@ constexpr Range rangeOf(double lo, unsigned long long hiBits) {
 }
 constexpr Range kRangeH = rangeOf(kMinH, bitsOf(kMaxH));
 constexpr Range kRangeTwoH = rangeOf(kMinTwoH, bitsOf(kMaxTwoH));
-constexpr Range kRangeHH = rangeOf(kMinHH, kInfBits);
-constexpr Range kRangeFourOverHH = rangeOf(kMinFourOverHH, kInfBits);
+// Split form: the lanes off the fast path are those with 0 < |x| < floor, or
+// bits(|x|) - 1 < bits(floor) - 1 unsigned (zero wraps round to the top).
+constexpr unsigned long long kFloorHH = bitsOf(kMinHH);
+constexpr unsigned long long kFloorFourOverHH = bitsOf(kMinFourOverHH);
 
 // ------------------------------------------------------------------ AVX-512
 
@@ -146,8 +149,13 @@ inline __mmask8 outside(__m512d x, Range range) {
   return _mm512_mask_cmp_epu64_mask(nonzero, off, _mm512_set1_epi64(range.span), _MM_CMPINT_NLT);
 }
 
-inline __m512d slowLanes(__m512d q, __m512d x, double y, Range range) {
-  const __mmask8 bad = outside(x, range);
+inline __mmask8 belowFloor(__m512d x, unsigned long long floor) {
+  const __m512i a = _mm512_and_si512(_mm512_castpd_si512(x), _mm512_set1_epi64(kAbsMask));
+  const __m512i below = _mm512_sub_epi64(a, _mm512_set1_epi64(1));
+  return _mm512_cmp_epu64_mask(below, _mm512_set1_epi64(floor - 1), _MM_CMPINT_LT);
+}
+
+inline __m512d divideLanes(__mmask8 bad, __m512d q, __m512d x, double y) {
   if (__builtin_expect(bad != 0, 0)) q = _mm512_mask_div_pd(q, bad, x, _mm512_set1_pd(y));
   return q;
 }
@@ -161,7 +169,7 @@ inline __m512d correctionFast(__m512d x, double y, double z) {
 }
 
 inline __m512d correction(__m512d x, double y, double z, Range range) {
-  return slowLanes(correctionFast(x, y, z), x, y, range);
+  return divideLanes(outside(x, range), correctionFast(x, y, z), x, y);
 }
 
 inline __m512d splitReciprocalFast(__m512d x, double zh, double zl) {
@@ -169,8 +177,9 @@ inline __m512d splitReciprocalFast(__m512d x, double zh, double zl) {
   return _mm512_fmadd_pd(x, _mm512_set1_pd(zh), low);
 }
 
-inline __m512d splitReciprocal(__m512d x, double y, double zh, double zl, Range range) {
-  return slowLanes(splitReciprocalFast(x, zh, zl), x, y, range);
+inline __m512d splitReciprocal(__m512d x, double y, double zh, double zl,
+                               unsigned long long floor) {
+  return divideLanes(belowFloor(x, floor), splitReciprocalFast(x, zh, zl), x, y);
 }
 #endif
 
@@ -195,6 +204,15 @@ inline __m256d slowLanes(__m256d q, __m256d x, double y, Range range) {
   return q;
 }
 
+// Lanes with 0 < |x| < floor: a - 1 < floor - 1 unsigned, a signed compare
+// of a - 1 + 2^63 = a + (2^63 - 1).
+inline __m256d belowFloor(__m256d x, unsigned long long floor) {
+  const __m256i a = _mm256_and_si256(_mm256_castpd_si256(x), _mm256_set1_epi64x(kAbsMask));
+  const __m256i off = _mm256_add_epi64(a, _mm256_set1_epi64x(0x7fffffffffffffffLL));
+  const long long limit = static_cast<long long>(floor - 1 + 0x8000000000000000ULL);
+  return _mm256_castsi256_pd(_mm256_cmpgt_epi64(_mm256_set1_epi64x(limit), off));
+}
+
 inline __m256d correctionFast(__m256d x, double y, double z) {
   const __m256d vy = _mm256_set1_pd(y), vz = _mm256_set1_pd(z);
   const __m256d q0 = _mm256_mul_pd(x, vz);
@@ -212,8 +230,13 @@ inline __m256d splitReciprocalFast(__m256d x, double zh, double zl) {
   return _mm256_fmadd_pd(x, _mm256_set1_pd(zh), low);
 }
 
-inline __m256d splitReciprocal(__m256d x, double y, double zh, double zl, Range range) {
-  return slowLanes(splitReciprocalFast(x, zh, zl), x, y, range);
+inline __m256d splitReciprocal(__m256d x, double y, double zh, double zl,
+                               unsigned long long floor) {
+  const __m256d q = splitReciprocalFast(x, zh, zl);
+  const __m256d bad = belowFloor(x, floor);
+  if (__builtin_expect(!_mm256_testz_pd(bad, bad), 0))
+    return _mm256_blendv_pd(q, _mm256_div_pd(x, _mm256_set1_pd(y)), bad);
+  return q;
 }
 #endif
 
@@ -234,8 +257,9 @@ inline double correction(double x, double y, double z, Range range) {
   return __builtin_fma(-r, z, q0);
 }
 
-inline double splitReciprocal(double x, double y, double zh, double zl, Range range) {
-  if (__builtin_expect(!inside(x, range), 0)) return x / y;
+inline double splitReciprocal(double x, double y, double zh, double zl,
+                              unsigned long long floor) {
+  if (__builtin_expect((bitsOf(x) & kAbsMask) - 1 < floor - 1, 0)) return x / y;
   return __builtin_fma(x, zh, x * zl);
 }
 #endif
@@ -259,13 +283,13 @@ inline V divByTwoH(V x) {
 template <class V>
 inline V divByHH(V x) {
   using namespace exact_division;
-  return splitReciprocal(x, hh, kRecipHHHigh, kRecipHHLow, kRangeHH);
+  return splitReciprocal(x, hh, kRecipHHHigh, kRecipHHLow, kFloorHH);
 }
 template <class V>
 inline V divByFourOverHH(V x) {
   using namespace exact_division;
   return splitReciprocal(x, fourOverHH, kRecipFourOverHHHigh, kRecipFourOverHHLow,
-                         kRangeFourOverHH);
+                         kFloorFourOverHH);
 }
 
 // The fast path alone (vector types only), for a caller that has proven
