@@ -146,7 +146,7 @@ inline bool rowInRange(const CalmRow& c) {
     Mask in = kAllLanes;
     for (int v = 0; v < kPad / kLanes; ++v) {
       const Vec a = vabs(vload(&Psi[c.row][kLanes * v]));
-      in &= vatMost(a, top) & (vatMost(floor, a) | vequal(a, vzero()));
+      in &= vzeroOrWithin(a, floor, top);
     }
     c.inRange = in == kAllLanes;
   }

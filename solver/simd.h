@@ -46,6 +46,12 @@ inline Vec vselect(Mask m, Vec a, Vec b) { return _mm512_mask_mov_pd(a, __mmask8
 inline Mask vequal(Vec a, Vec b) { return _mm512_cmp_pd_mask(a, b, _CMP_EQ_OQ); }
 inline Mask vless(Vec a, Vec b) { return _mm512_cmp_pd_mask(a, b, _CMP_LT_OQ); }
 inline Mask vatMost(Vec a, Vec b) { return _mm512_cmp_pd_mask(a, b, _CMP_LE_OQ); }
+// Lanes where a is 0 or within [lo, hi] (false for NaN).
+inline Mask vzeroOrWithin(Vec a, Vec lo, Vec hi) {
+  const __mmask8 inside = _mm512_cmp_pd_mask(lo, a, _CMP_LE_OQ);
+  const __mmask8 zero = _mm512_cmp_pd_mask(a, _mm512_setzero_pd(), _CMP_EQ_OQ);
+  return _mm512_cmp_pd_mask(a, hi, _CMP_LE_OQ) & (inside | zero);
+}
 // Lanes in m: a / b; the others: q (no division where m is clear).
 inline Vec vdivWhere(Mask m, Vec q, Vec a, Vec b) {
   return _mm512_mask_div_pd(q, __mmask8(m), a, b);
@@ -142,6 +148,14 @@ inline Mask vless(Vec a, Vec b) {
 }
 inline Mask vatMost(Vec a, Vec b) {
   return maskOf(_mm256_cmp_pd(a.lo, b.lo, _CMP_LE_OQ), _mm256_cmp_pd(a.hi, b.hi, _CMP_LE_OQ));
+}
+inline __m256d zeroOrWithin(__m256d a, __m256d lo, __m256d hi) {
+  const __m256d inside = _mm256_cmp_pd(lo, a, _CMP_LE_OQ);
+  const __m256d zero = _mm256_cmp_pd(a, _mm256_setzero_pd(), _CMP_EQ_OQ);
+  return _mm256_and_pd(_mm256_cmp_pd(a, hi, _CMP_LE_OQ), _mm256_or_pd(inside, zero));
+}
+inline Mask vzeroOrWithin(Vec a, Vec lo, Vec hi) {
+  return maskOf(zeroOrWithin(a.lo, lo.lo, hi.lo), zeroOrWithin(a.hi, lo.hi, hi.hi));
 }
 // A half with no lane in m is not divided.
 inline Vec vdivWhere(Mask m, Vec q, Vec a, Vec b) {
@@ -253,6 +267,9 @@ inline Vec vselect(Mask m, Vec a, Vec b) {
 inline Mask vequal(Vec a, Vec b) { return maskWhere([&](int k) { return a.v[k] == b.v[k]; }); }
 inline Mask vless(Vec a, Vec b) { return maskWhere([&](int k) { return a.v[k] < b.v[k]; }); }
 inline Mask vatMost(Vec a, Vec b) { return maskWhere([&](int k) { return a.v[k] <= b.v[k]; }); }
+inline Mask vzeroOrWithin(Vec a, Vec lo, Vec hi) {
+  return maskWhere([&](int k) { return a.v[k] <= hi.v[k] && (lo.v[k] <= a.v[k] || a.v[k] == 0); });
+}
 inline Vec vdivWhere(Mask m, Vec q, Vec a, Vec b) {
   return eachLane([&](int k) { return m >> k & 1 ? a.v[k] / b.v[k] : q.v[k]; });
 }
