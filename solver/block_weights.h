@@ -47,6 +47,7 @@ struct BlockWeights {
 struct PsiRows {
   const double* row[10];
   const CalmRow* calm[10];
+  mutable signed char inRange = -1;  // of all these rows, -1 until asked
 };
 
 template <bool Full>
@@ -79,7 +80,11 @@ inline void testBlock(const PsiRows& p, int rows, int c0, bool& calm, bool& inRa
   for (int m = 0; m <= rows + 1 && calm; ++m) calm = spanCalm(*p.calm[m], c0 - m - 1, 12);
   inRange = true;
   if (calm) return;
-  for (int m = 0; m <= rows + 1 && inRange; ++m) inRange = rowInRange(*p.calm[m]);
+  if (p.inRange < 0) {
+    p.inRange = 1;
+    for (int m = 0; m <= rows + 1 && p.inRange; ++m) p.inRange = rowInRange(*p.calm[m]);
+  }
+  inRange = p.inRange;
 }
 
 // Weight X (W, S, E, N) of lane k's eight columns. Each weight loads its own
