@@ -44,11 +44,31 @@ struct BlockWeights {
 // The Psi rows around a group: row r+1-m at row[m], m = 0 .. rows+1 (the
 // row above the group, its rows, the row below it), and which of their
 // nodes are calm (found once per iteration, before the temperature sweep).
+// `skewedCalm`: bit x (byte x/8, bit x%8) is set when column x - m of row
+// r+1-m is calm for every m, the skew of the group's blocks.
 struct PsiRows {
   const double* row[10];
   const CalmRow* calm[10];
+  const unsigned char* skewedCalm;
   mutable signed char inRange = -1;  // of all these rows, -1 until asked
 };
+
+// The skewed calm bits of rows calm[0 .. n-1] into out (8 * kCalmWords
+// bytes); columns below 0 count as calm.
+inline void skewCalmRows(const CalmRow* const* calm, int n, unsigned char* out) {
+  std::uint64_t all[kCalmWords];
+  for (std::uint64_t& w : all) w = ~std::uint64_t(0);
+  for (int m = 0; m < n; ++m) {
+    std::uint64_t below = ~std::uint64_t(0);
+    for (int w = 0; w < kCalmWords; ++w) {
+      std::uint64_t v;
+      std::memcpy(&v, calm[m]->bits + 8 * w, sizeof v);  // x86: byte b at bits 8b .. 8b+7
+      all[w] &= m == 0 ? v : v << m | below >> (64 - m);
+      below = v;
+    }
+  }
+  std::memcpy(out, all, sizeof all);
+}
 
 template <bool Full>
 inline Vec loadPsi(const double* row, int col) {
@@ -58,26 +78,20 @@ inline Vec loadPsi(const double* row, int col) {
     return vloadMasked(columnMask(col, 0, NY), row + col);
 }
 
-// Whether columns x .. x+n-1 (x < kPad, n <= 56) of a row are calm; columns
-// below 0 and past the row's bits count as calm (no weight reads them).
-inline bool spanCalm(const CalmRow& c, int x, int n) {
-  if (x < 0) {
-    n += x;
-    x = 0;
-    if (n <= 0) return true;
-  }
+// Whether bits x .. x+n-1 (0 <= x < kPad, n <= 56) of `bits` are all set.
+inline bool allSet(const unsigned char* bits, int x, int n) {
   std::uint64_t v;
-  std::memcpy(&v, c.bits + x / 8, sizeof v);  // x86: byte b at bits 8b .. 8b+7
+  std::memcpy(&v, bits + x / 8, sizeof v);  // x86: byte b at bits 8b .. 8b+7
   const std::uint64_t want = (std::uint64_t(1) << n) - 1;
   return (v >> (x % 8) & want) == want;
 }
 
 // Whether every Psi value the block's weights read is calm, and whether
 // every one is 0 or within the range of the unchecked divisions. Row r+1-m
-// is read by lanes m-2 .. m: columns c0-m-1 .. c0-m+10.
+// is read by lanes m-2 .. m: columns c0-m-1 .. c0-m+10, skewed bits c0-1 ..
+// c0+10.
 inline void testBlock(const PsiRows& p, int rows, int c0, bool& calm, bool& inRange) {
-  calm = true;
-  for (int m = 0; m <= rows + 1 && calm; ++m) calm = spanCalm(*p.calm[m], c0 - m - 1, 12);
+  calm = allSet(p.skewedCalm, c0 - 1, 12);
   inRange = true;
   if (calm) return;
   if (p.inRange < 0) {
@@ -131,9 +145,11 @@ inline void computeBlock(const PsiRows& p, int rows, int c0, const Vec pr, Block
 }
 
 // The weights of the block of a group with `rows` rows starting at step c0.
-// `Full`: every column the block reads lies in 0..920.
+// `Full`: every column the block reads lies in 0..920. Inlined into the
+// wavefront's block loop whatever the compiler's estimate of its size.
 template <bool Full>
-void blockWeights(const PsiRows& p, int rows, int c0, BlockWeights& out) {
+[[gnu::always_inline]] inline void blockWeights(const PsiRows& p, int rows, int c0,
+                                                BlockWeights& out) {
   bool calm, inRange;
   testBlock(p, rows, c0, calm, inRange);
   out.still = calm;

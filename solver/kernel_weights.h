@@ -120,11 +120,13 @@ inline double rangeLimit() {
 }
 
 // Which nodes of a row are calm, |Psi| <= stillLimit(): bit c of byte v for
-// column 8v + c. Columns past NY count as calm (no node reads them); eight
-// more such bytes let a span be read as one 64-bit word.
+// column 8v + c. Columns past NY count as calm (no node reads them); the
+// bytes are padded with such columns to whole 64-bit words, eight bytes
+// past the last column at least, so that a span can be read as one word.
 constexpr int kCalmBytes = kPad / kLanes + 1;
+constexpr int kCalmWords = (kCalmBytes + 8 + 7) / 8;
 struct CalmRow {
-  unsigned char bits[kCalmBytes + 8];
+  alignas(8) unsigned char bits[8 * kCalmWords];
   int row;
   mutable signed char inRange;  // rowInRange's answer, -1 until asked
 };
@@ -133,7 +135,7 @@ void calmRow(int i, Vec limit, CalmRow& out) {
   for (int v = 0; v < kPad / kLanes; ++v)
     out.bits[v] = static_cast<unsigned char>(vatMost(vabs(vload(&Psi[i][kLanes * v])), limit));
   out.bits[NY / kLanes] |= static_cast<unsigned char>(0xFF << (NY % kLanes + 1));
-  for (int v = kCalmBytes - 1; v < kCalmBytes + 8; ++v) out.bits[v] = 0xFF;
+  for (int v = kCalmBytes - 1; v < 8 * kCalmWords; ++v) out.bits[v] = 0xFF;
   out.row = i;
   out.inRange = -1;
 }

@@ -251,13 +251,18 @@ void closeRangeFlags(int band) {
     if (c.inRange < 0) c.inRange = 0;
 }
 
+// The skewed calm bits of each group's rows (found with the calm rows).
+alignas(8) unsigned char bandSkewedCalm[kBands][kMaxGroups][8 * kCalmWords];
+
 // Group q's Psi rows straight from Psi (no sweep writes them meanwhile).
-inline PsiRows psiRowsOf(int band, const Group& g) {
+inline PsiRows psiRowsOf(int band, int q) {
+  const Group g = groupOf(band, q);
   PsiRows p{};
   for (int m = 0; m <= g.rows + 1; ++m) {
     p.row[m] = Psi[g.r + 1 - m];
     p.calm[m] = &calmOf(band, g.r + 1 - m);
   }
+  p.skewedCalm = bandSkewedCalm[band][q];
   return p;
 }
 
@@ -367,7 +372,10 @@ void temperatureRowsSimd(int band) {
   ahead.band = band;
   ahead.field = &T;
   findCalmRows(band);
-  for (int q = 0; q < groups; ++q) ahead.rows[q] = psiRowsOf(band, groupOf(band, q));
+  for (int q = 0; q < groups; ++q) {
+    ahead.rows[q] = psiRowsOf(band, q);
+    skewCalmRows(ahead.rows[q].calm, groupOf(band, q).rows + 2, bandSkewedCalm[band][q]);
+  }
   Carry carry[kMaxGroups];
   for (int q = 0; q < groups; ++q) carry[q] = startCarry(T, groupOf(band, q));
   auto prepare = [](int, int) {};
@@ -508,7 +516,7 @@ void vorticityPsiRows(int band, WeightsAhead& ahead) {
   for (int q = 0; q < groups; ++q) {
     const Group g = groupOf(band, q);
     PsiRows& p = ahead.rows[q];
-    p = psiRowsOf(band, g);
+    p = psiRowsOf(band, q);
     if (q == 0) {
       p.row[0] = band < kBands - 1 ? edgePsi[band] : axisPsiBefore;
     } else {

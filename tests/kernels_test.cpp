@@ -225,6 +225,20 @@ TEST_P(Kernels, StreamFunctionAroundTheStillFlowLimit) {
   }
 }
 
+// Still flow with lone moving nodes, one in each block's reach at most, at
+// every row and column offset within a group and a block: each block whose
+// weights read one must compute them (a block taken as still by mistake
+// gives weights of 1/(h*h) there).
+TEST_P(Kernels, LoneMovingNodesInStillFlow) {
+  start("1e5 0.71 0 0 0 0");
+  for (int i = 1; i < NX; ++i)
+    for (int j = 1; j < NY; ++j) Psi[i][j] = 0;
+  for (int a = 0; a < 44; ++a) Psi[20 + 13 * a][20 + 19 * a] = a % 2 ? 1.0 : -1.0;
+  fillRandom(T, 4, -1.0, 1.0);
+  fillRandom(Omega, 5, -1e-3, 1e-3);
+  expectKernelsMatchFromHere(step(), 1, "lone moving nodes");
+}
+
 // Rows of |Psi| all 0 or in [2^-900, 2^979/Pr] skip the division range checks: rows exactly
 // at either end, one ulp and far past it (Pr so large the weights show e's last bits).
 TEST_P(Kernels, StreamFunctionAtTheEdgesOfTheUncheckedDivisions) {
