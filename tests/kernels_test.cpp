@@ -239,6 +239,29 @@ TEST_P(Kernels, LoneMovingNodesInStillFlow) {
   expectKernelsMatchFromHere(step(), 1, "lone moving nodes");
 }
 
+// Rows of tiny values (out of the unchecked range) every eleven rows, so at
+// every offset from a group (in it, just above it, just below it); between
+// them zeros and every eighth column 2^-40. Faces that read only zeros and
+// tiny values have tiny velocities, which Pr = 1e306 brings to where every
+// bit of them counts: their quotients need the checked divisions.
+TEST_P(Kernels, TinyRowsAtEveryOffsetFromAGroup) {
+  start("1e5 1e306 0 0 0 0");
+  std::mt19937_64 next(13);
+  for (int i = 1; i < NX; ++i)
+    for (int j = 1; j < NY; ++j) {
+      const bool inside = i > 1 && i < NX - 1 && j > 1 && j < NY - 1;  // no wall vorticity
+      if (!inside)
+        Psi[i][j] = 0;
+      else if (i % 11 == 0)
+        Psi[i][j] = std::ldexp((next() & 1 ? -1 : 1) * (1 + double(next() >> 11) * 0x1p-53), -1020);
+      else
+        Psi[i][j] = j % 8 == 0 ? 0x1p-40 : 0.0;
+    }
+  fillRandom(T, 4, -1.0, 1.0);
+  fillRandom(Omega, 5, -1e-3, 1e-3);
+  expectKernelsMatchFromHere(step(), 1, "tiny rows next to groups");
+}
+
 // Rows of |Psi| all 0 or in [2^-900, 2^979/Pr] skip the division range checks: rows exactly
 // at either end, one ulp and far past it (Pr so large the weights show e's last bits).
 TEST_P(Kernels, StreamFunctionAtTheEdgesOfTheUncheckedDivisions) {
