@@ -356,7 +356,8 @@ inline bool allStill(const WeightsAhead& ahead, int q0, int t) {
 // inlined into the interleaved blocks whatever the compiler's estimate of
 // their size: their operations overlap only there.
 template <bool Full, class W>
-[[gnu::always_inline]] inline Vec temperatureStep(const W& wt, const Inputs& in, Carry& cr, int s, Mask active) {
+[[gnu::always_inline]] inline Vec temperatureStep(const W& wt, const Inputs& in, Carry& cr, int s,
+                                                  Mask active) {
   Vec west = westOf(in.north[s], in.extra, s);
   Vec east = eastOf(cr.prev, in.top, s);
   Vec sum = neighbourSum(wt, s, cr.prev, west, east, in.north[s]);
@@ -478,8 +479,9 @@ inline void computeBuoyancy(int i, double* out) {
 // lanes carry their values on (all of them in a full block); inlined as the
 // temperature steps are.
 template <bool Full, class W>
-[[gnu::always_inline]] inline void vorticityStep(const W& wt, const Inputs& om, const Inputs& ps, Vec source, Carry& co,
-                          Carry& cp, int s, Mask active, Vec& outOmega, Vec& outPsi) {
+[[gnu::always_inline]] inline void vorticityStep(const W& wt, const Inputs& om, const Inputs& ps,
+                                                 Vec source, Carry& co, Carry& cp, int s,
+                                                 Mask active, Vec& outOmega, Vec& outPsi) {
   Vec west = westOf(om.north[s], om.extra, s);
   Vec east = eastOf(co.prev, om.top, s);
   Vec total = vadd(neighbourSum(wt, s, co.prev, west, east, om.north[s]), source);
