@@ -93,6 +93,14 @@ inline Vec shiftUp(Vec v, Vec fill, int s) {
   return _mm512_permutex2var_pd(v, idx, fill);
 }
 
+// As shiftDown and shiftUp, with the lane coming in given as a double.
+inline Vec shiftDownIn(Vec v, double in) {
+  return _mm512_permutex2var_pd(v, _mm512_set_epi64(8, 7, 6, 5, 4, 3, 2, 1), _mm512_set1_pd(in));
+}
+inline Vec shiftUpIn(Vec v, double in) {
+  return _mm512_permutex2var_pd(v, _mm512_set_epi64(6, 5, 4, 3, 2, 1, 0, 8), _mm512_set1_pd(in));
+}
+
 #elif defined(__AVX2__)
 
 struct Vec {
@@ -208,6 +216,17 @@ inline Vec shiftUp(Vec v, Vec fill, int s) {
   return {_mm256_shuffle_pd(bottom, v.lo, 4), _mm256_shuffle_pd(middle, v.hi, 5)};
 }
 
+inline Vec shiftDownIn(Vec v, double in) {
+  const __m256d middle = _mm256_permute2f128_pd(v.lo, v.hi, 0x21);                // v2 v3 v4 v5
+  const __m256d top = _mm256_permute2f128_pd(v.hi, _mm256_set1_pd(in), 0x21);  // v6 v7 f f
+  return {_mm256_shuffle_pd(v.lo, middle, 5), _mm256_shuffle_pd(v.hi, top, 5)};
+}
+inline Vec shiftUpIn(Vec v, double in) {
+  const __m256d bottom = _mm256_permute2f128_pd(v.lo, _mm256_set1_pd(in), 0x02);  // f f v0 v1
+  const __m256d middle = _mm256_permute2f128_pd(v.hi, v.lo, 0x03);               // v2 v3 v4 v5
+  return {_mm256_shuffle_pd(bottom, v.lo, 4), _mm256_shuffle_pd(middle, v.hi, 5)};
+}
+
 // The exact divisions, half by half.
 inline Vec divByH(Vec x) { return {divByH(x.lo), divByH(x.hi)}; }
 inline Vec divByTwoH(Vec x) { return {divByTwoH(x.lo), divByTwoH(x.hi)}; }
@@ -288,6 +307,12 @@ inline Vec shiftDown(Vec v, Vec fill, int s) {
 }
 inline Vec shiftUp(Vec v, Vec fill, int s) {
   return eachLane([&](int k) { return k > 0 ? v.v[k - 1] : fill.v[s]; });
+}
+inline Vec shiftDownIn(Vec v, double in) {
+  return eachLane([&](int k) { return k < 7 ? v.v[k + 1] : in; });
+}
+inline Vec shiftUpIn(Vec v, double in) {
+  return eachLane([&](int k) { return k > 0 ? v.v[k - 1] : in; });
 }
 
 inline Vec divByH(Vec x) { return eachLane([&](int k) { return divByH(x.v[k]); }); }

@@ -127,18 +127,31 @@ inline Carry startCarry(const Field& f, const Group& g) {
 
 // A field's inputs for one block: north (old) values per step, the extra
 // west row for lane 7, and the row above the group for lane 0.
+// In a full block lane 7's west row and lane 0's top row are read a value
+// a step from memory instead (extraRow[s], topRow[s]): no lane to pick out.
 struct Inputs {
   Vec north[8];
   Vec extra;
   Vec top;
+  const double* extraRow;
+  const double* topRow;
 };
+
+template <bool Full>
+inline Vec westOf(const Inputs& in, int s) {
+  return Full ? shiftDownIn(in.north[s], in.extraRow[s]) : westOf(in.north[s], in.extra, s);
+}
+template <bool Full>
+inline Vec eastOf(Vec prev, const Inputs& in, int s) {
+  return Full ? shiftUpIn(prev, in.topRow[s]) : eastOf(prev, in.top, s);
+}
 
 template <bool Full>
 inline void loadInputs(const Field& f, const double* topRow, const Group& g, int c0, Inputs& in) {
   loadSkewed<Full>(&f[0][0], kCols, g.r, c0 + 1, loadRows(g), 0, NY, in.north);
   if constexpr (Full) {
-    in.extra = vload(&f[g.r - 8][c0 - 7]);
-    in.top = vload(topRow + c0);
+    in.extraRow = &f[g.r - 8][c0 - 7];
+    in.topRow = topRow + c0;
   } else {
     in.extra =
         g.rows == 8 ? vloadMasked(columnMask(c0 - 7, 0, NY), &f[g.r - 8][c0 - 7]) : vzero();
@@ -358,8 +371,8 @@ inline bool allStill(const WeightsAhead& ahead, int q0, int t) {
 template <bool Full, class W>
 [[gnu::always_inline]] inline Vec temperatureStep(const W& wt, const Inputs& in, Carry& cr, int s,
                                                   Mask active) {
-  Vec west = westOf(in.north[s], in.extra, s);
-  Vec east = eastOf(cr.prev, in.top, s);
+  Vec west = westOf<Full>(in, s);
+  Vec east = eastOf<Full>(cr.prev, in, s);
   Vec sum = neighbourSum(wt, s, cr.prev, west, east, in.north[s]);
   Vec v = relaxed(divideByCentre(wt, s, sum), cr.old);
   cr.prev = Full ? v : vselect(active, cr.prev, v);
@@ -482,8 +495,8 @@ template <bool Full, class W>
 [[gnu::always_inline]] inline void vorticityStep(const W& wt, const Inputs& om, const Inputs& ps,
                                                  Vec source, Carry& co, Carry& cp, int s,
                                                  Mask active, Vec& outOmega, Vec& outPsi) {
-  Vec west = westOf(om.north[s], om.extra, s);
-  Vec east = eastOf(co.prev, om.top, s);
+  Vec west = westOf<Full>(om, s);
+  Vec east = eastOf<Full>(co.prev, om, s);
   Vec total = vadd(neighbourSum(wt, s, co.prev, west, east, om.north[s]), source);
   Vec w = relaxed(divideByCentre(wt, s, total), co.old);
   if (!Full) w = vselect(active, vzero(), w);  // idle lanes: 0, on the fast division path
@@ -491,7 +504,7 @@ template <bool Full, class W>
   co.old = om.north[s];
   outOmega = w;
   Vec a = divByHH(vadd(cp.prev, ps.north[s]));
-  Vec b = divByHH(vadd(westOf(ps.north[s], ps.extra, s), eastOf(cp.prev, ps.top, s)));
+  Vec b = divByHH(vadd(westOf<Full>(ps, s), eastOf<Full>(cp.prev, ps, s)));
   Vec p = relaxed(divByFourOverHH(vadd(vadd(a, b), w)), cp.old);
   cp.prev = Full ? p : vselect(active, cp.prev, p);
   cp.old = ps.north[s];
