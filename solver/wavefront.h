@@ -115,7 +115,7 @@ inline Mask loadRows(const Group& g) {
 // State a field carries from one block of a group to the next.
 struct Carry {
   Vec prev;  // lane k: the last value it stored (south of its next node)
-  Vec old;   // lane k: the old value at its next node
+  Vec old;   // lane k: the old value at its next node (only between blocks)
 };
 
 inline Carry startCarry(const Field& f, const Group& g) {
@@ -125,12 +125,13 @@ inline Carry startCarry(const Field& f, const Group& g) {
   return {vloadAligned(prev), vloadAligned(old)};
 }
 
-// A field's inputs for one block: north (old) values per step, the extra
-// west row for lane 7, and the row above the group for lane 0.
+// A field's inputs for one block: the old values, north[s] at step s's nodes
+// and north[s + 1] north of them (north[0] carried from the block before),
+// the extra west row for lane 7, and the row above the group for lane 0.
 // In a full block lane 7's west row and lane 0's top row are read a value
 // a step from memory instead (extraRow[s], topRow[s]): no lane to pick out.
 struct Inputs {
-  Vec north[8];
+  Vec north[9];
   Vec extra;
   Vec top;
   const double* extraRow;
@@ -139,7 +140,8 @@ struct Inputs {
 
 template <bool Full>
 inline Vec westOf(const Inputs& in, int s) {
-  return Full ? shiftDownIn(in.north[s], in.extraRow[s]) : westOf(in.north[s], in.extra, s);
+  return Full ? shiftDownIn(in.north[s + 1], in.extraRow[s])
+              : westOf(in.north[s + 1], in.extra, s);
 }
 template <bool Full>
 inline Vec eastOf(Vec prev, const Inputs& in, int s) {
@@ -147,8 +149,10 @@ inline Vec eastOf(Vec prev, const Inputs& in, int s) {
 }
 
 template <bool Full>
-inline void loadInputs(const Field& f, const double* topRow, const Group& g, int c0, Inputs& in) {
-  loadSkewed<Full>(&f[0][0], kCols, g.r, c0 + 1, loadRows(g), 0, NY, in.north);
+inline void loadInputs(const Field& f, const double* topRow, const Group& g, int c0,
+                       const Carry& cr, Inputs& in) {
+  in.north[0] = cr.old;
+  loadSkewed<Full>(&f[0][0], kCols, g.r, c0 + 1, loadRows(g), 0, NY, in.north + 1);
   if constexpr (Full) {
     in.extraRow = &f[g.r - 8][c0 - 7];
     in.topRow = topRow + c0;
@@ -373,10 +377,9 @@ template <bool Full, class W>
                                                   Mask active) {
   Vec west = westOf<Full>(in, s);
   Vec east = eastOf<Full>(cr.prev, in, s);
-  Vec sum = neighbourSum(wt, s, cr.prev, west, east, in.north[s]);
-  Vec v = relaxed(divideByCentre(wt, s, sum), cr.old);
+  Vec sum = neighbourSum(wt, s, cr.prev, west, east, in.north[s + 1]);
+  Vec v = relaxed(divideByCentre(wt, s, sum), in.north[s]);
   cr.prev = Full ? v : vselect(active, cr.prev, v);
-  cr.old = in.north[s];
   return v;
 }
 
@@ -397,15 +400,16 @@ void temperatureRowsSimd(int band) {
     constexpr bool Full = decltype(full)::value;
     const Group g = groupOf(band, q);
     const double* topRow = q == 0 ? eastOfTop(band, edgeT, T) : T[g.r + 1];
-    Inputs in;
-    loadInputs<Full>(T, topRow, g, c0, in);
     Carry& cr = carry[q];
+    Inputs in;
+    loadInputs<Full>(T, topRow, g, c0, cr, in);
     withWeights(ahead.of(q, (c0 - 1) / 8), [&](const auto& wt) {
       Vec out[8];
       for (int s = 0; s < 8; ++s)
         out[s] = temperatureStep<Full>(wt, in, cr, s, Full ? 0xFF : g.lanes & activeLanes(c0 + s));
       storeSkewed<Full>(&T[0][0], g.r, c0, g.lanes, out);
     });
+    cr.old = in.north[8];
   }, [&](int q0, int t) {
     Inputs in[kWindow];
     Carry cr[kWindow];
@@ -414,7 +418,7 @@ void temperatureRowsSimd(int band) {
       const Group g = groupOf(band, q0 + m);
       cr[m] = carry[q0 + m];
       const double* topRow = q0 + m == 0 ? eastOfTop(band, edgeT, T) : T[g.r + 1];
-      loadInputs<true>(T, topRow, g, 1 + 8 * (t - kLag * m), in[m]);
+      loadInputs<true>(T, topRow, g, 1 + 8 * (t - kLag * m), cr[m], in[m]);
     }
     // Steps unrolled by two only: eight times three step bodies, for each
     // kind of weights, overflow the instruction cache (measured slower).
@@ -431,6 +435,7 @@ void temperatureRowsSimd(int band) {
       steps([&](int m) { return weightsOf(ahead.of(q0 + m, t - kLag * m)); });
     for (int m = 0; m < kWindow; ++m) {
       storeSkewed<true>(&T[0][0], groupOf(band, q0 + m).r, 1 + 8 * (t - kLag * m), 0xFF, out[m]);
+      cr[m].old = in[m].north[8];
       carry[q0 + m] = cr[m];
     }
   }, [](int, int) {});
@@ -497,17 +502,15 @@ template <bool Full, class W>
                                                  Mask active, Vec& outOmega, Vec& outPsi) {
   Vec west = westOf<Full>(om, s);
   Vec east = eastOf<Full>(co.prev, om, s);
-  Vec total = vadd(neighbourSum(wt, s, co.prev, west, east, om.north[s]), source);
-  Vec w = relaxed(divideByCentre(wt, s, total), co.old);
+  Vec total = vadd(neighbourSum(wt, s, co.prev, west, east, om.north[s + 1]), source);
+  Vec w = relaxed(divideByCentre(wt, s, total), om.north[s]);
   if (!Full) w = vselect(active, vzero(), w);  // idle lanes: 0, on the fast division path
   co.prev = Full ? w : vselect(active, co.prev, w);
-  co.old = om.north[s];
   outOmega = w;
-  Vec a = divByHH(vadd(cp.prev, ps.north[s]));
+  Vec a = divByHH(vadd(cp.prev, ps.north[s + 1]));
   Vec b = divByHH(vadd(westOf<Full>(ps, s), eastOf<Full>(cp.prev, ps, s)));
-  Vec p = relaxed(divByFourOverHH(vadd(vadd(a, b), w)), cp.old);
+  Vec p = relaxed(divByFourOverHH(vadd(vadd(a, b), w)), ps.north[s]);
   cp.prev = Full ? p : vselect(active, cp.prev, p);
-  cp.old = ps.north[s];
   outPsi = p;
 }
 
@@ -565,13 +568,14 @@ void vorticityRowsSimd(int band, double& sum) {
     constexpr bool Full = decltype(full)::value;
     const Group g = groupOf(band, q);
     const bool first = q == 0;
-    Inputs om, ps;
-    loadInputs<Full>(Omega, first ? eastOfTop(band, edgeOmega, Omega) : Omega[g.r + 1], g, c0, om);
-    loadInputs<Full>(Psi, first ? eastOfTop(band, edgePsi, Psi) : Psi[g.r + 1], g, c0, ps);
-    Vec source[8];
-    loadSkewed<Full>(windowBuoyancy[8 * (q - window)], -kPad, 0, c0, g.lanes, 1, kLast, source);
     Carry& co = omegaCarry[q];
     Carry& cp = psiCarry[q];
+    Inputs om, ps;
+    loadInputs<Full>(Omega, first ? eastOfTop(band, edgeOmega, Omega) : Omega[g.r + 1], g, c0, co,
+                     om);
+    loadInputs<Full>(Psi, first ? eastOfTop(band, edgePsi, Psi) : Psi[g.r + 1], g, c0, cp, ps);
+    Vec source[8];
+    loadSkewed<Full>(windowBuoyancy[8 * (q - window)], -kPad, 0, c0, g.lanes, 1, kLast, source);
     withWeights(ahead.of(q, (c0 - 1) / 8), [&](const auto& wt) {
       Vec outOmega[8], outPsi[8];
       for (int s = 0; s < 8; ++s) {
@@ -582,6 +586,8 @@ void vorticityRowsSimd(int band, double& sum) {
       storeSkewed<Full>(&Omega[0][0], g.r, c0, g.lanes, outOmega);
       storeSkewed<Full>(&Psi[0][0], g.r, c0, g.lanes, outPsi);
     });
+    co.old = om.north[8];
+    cp.old = ps.north[8];
   }, [&](int q0, int t) {
     Inputs om[kWindow], ps[kWindow];
     Carry co[kWindow], cp[kWindow];
@@ -593,8 +599,9 @@ void vorticityRowsSimd(int band, double& sum) {
       cp[m] = psiCarry[q];
       const bool first = q == 0;
       loadInputs<true>(Omega, first ? eastOfTop(band, edgeOmega, Omega) : Omega[g.r + 1], g, c0,
-                       om[m]);
-      loadInputs<true>(Psi, first ? eastOfTop(band, edgePsi, Psi) : Psi[g.r + 1], g, c0, ps[m]);
+                       co[m], om[m]);
+      loadInputs<true>(Psi, first ? eastOfTop(band, edgePsi, Psi) : Psi[g.r + 1], g, c0, cp[m],
+                       ps[m]);
       loadSkewed<true>(windowBuoyancy[8 * (q - window)], -kPad, 0, c0, 0xFF, 1, kLast, source[m]);
     }
     auto steps = [&](auto weights) {
@@ -616,6 +623,8 @@ void vorticityRowsSimd(int band, double& sum) {
       const int r = groupOf(band, q).r;
       storeSkewed<true>(&Omega[0][0], r, c0, 0xFF, outOmega[m]);
       storeSkewed<true>(&Psi[0][0], r, c0, 0xFF, outPsi[m]);
+      co[m].old = om[m].north[8];
+      cp[m].old = ps[m].north[8];
       omegaCarry[q] = co[m];
       psiCarry[q] = cp[m];
     }
