@@ -429,10 +429,13 @@ void temperatureRowsSimd(int band) {
         for (int m = 0; m < kWindow; ++m)
           out[m][s] = temperatureStep<true>(weights(m), in[m], cr[m], s, kAllLanes);
     };
-    if (allStill(ahead, q0, t))
+    if (allStill(ahead, q0, t)) {
       steps([](int) { return StillWeights{}; });
-    else
-      steps([&](int m) { return weightsOf(ahead.of(q0 + m, t - kLag * m)); });
+    } else {
+      Weights w[kWindow];
+      for (int m = 0; m < kWindow; ++m) w[m] = weightsOf(ahead.of(q0 + m, t - kLag * m));
+      steps([&](int m) { return w[m]; });
+    }
     for (int m = 0; m < kWindow; ++m) {
       storeSkewed<true>(&T[0][0], groupOf(band, q0 + m).r, 1 + 8 * (t - kLag * m), 0xFF, out[m]);
       cr[m].old = in[m].north[8];
@@ -614,10 +617,13 @@ void vorticityRowsSimd(int band, double& sum) {
         bandSum.advance(kSumPerStep * kWindow);
       }
     };
-    if (allStill(ahead, q0, t))
+    if (allStill(ahead, q0, t)) {
       steps([](int) { return StillWeights{}; });
-    else
-      steps([&](int m) { return weightsOf(ahead.of(q0 + m, t - kLag * m)); });
+    } else {
+      Weights w[kWindow];
+      for (int m = 0; m < kWindow; ++m) w[m] = weightsOf(ahead.of(q0 + m, t - kLag * m));
+      steps([&](int m) { return w[m]; });
+    }
     for (int m = 0; m < kWindow; ++m) {
       const int q = q0 + m, c0 = 1 + 8 * (t - kLag * m);
       const int r = groupOf(band, q).r;
