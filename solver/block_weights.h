@@ -70,14 +70,6 @@ inline void skewCalmRows(const CalmRow* const* calm, int n, unsigned char* out) 
   std::memcpy(out, all, sizeof all);
 }
 
-template <bool Full>
-inline Vec loadPsi(const double* row, int col) {
-  if constexpr (Full)
-    return vload(row + col);
-  else
-    return vloadMasked(columnMask(col, 0, NY), row + col);
-}
-
 // Whether bits x .. x+n-1 (0 <= x < kPad, n <= 56) of `bits` are all set.
 inline bool allSet(const unsigned char* bits, int x, int n) {
   std::uint64_t v;
@@ -101,42 +93,51 @@ inline void testBlock(const PsiRows& p, int rows, int c0, bool& calm, bool& inRa
   inRange = p.inRange;
 }
 
-// Weight X (W, S, E, N) of lane k's eight columns. Each weight loads its own
-// four Psi vectors (from L1): fewer values live at once than with all nine.
+// Weight X (W, S, E, N) of lane k's eight columns j .. j+7: `above`, `row`
+// and `below` point at column j of the lane's three rows. Each weight loads
+// its own four Psi vectors (from L1): fewer values live at once than with all
+// nine.
 template <int X, bool Full, bool InRange>
-inline Vec laneWeight(const PsiRows& p, int k, int c0, const Vec pr) {
-  const int j = c0 - k;
-  const double* above = p.row[k];
-  const double* row = p.row[k + 1];
-  const double* below = p.row[k + 2];
-  auto at = [](const double* r, int col) { return loadPsi<Full>(r, col); };
+inline Vec laneWeight(const double* above, const double* row, const double* below, int j,
+                      const Vec pr) {
+  auto at = [j](const double* r, int d) {
+    if constexpr (Full)
+      return vload(r + d);
+    else
+      return vloadMasked(columnMask(j + d, 0, NY), r + d);
+  };
   if constexpr (X == 0)
     return weightPlus<InRange>(
-        faceVelocity<InRange>(at(below, j + 1), at(below, j - 1), at(row, j + 1), at(row, j - 1)),
-        pr);
+        faceVelocity<InRange>(at(below, 1), at(below, -1), at(row, 1), at(row, -1)), pr);
   if constexpr (X == 1)
     return weightPlus<InRange>(
-        faceVelocity<InRange>(at(below, j - 1), at(above, j - 1), at(below, j), at(above, j)), pr);
+        faceVelocity<InRange>(at(below, -1), at(above, -1), at(below, 0), at(above, 0)), pr);
   if constexpr (X == 2)
     return weightMinus<InRange>(
-        faceVelocity<InRange>(at(above, j + 1), at(above, j - 1), at(row, j + 1), at(row, j - 1)),
-        pr);
+        faceVelocity<InRange>(at(above, 1), at(above, -1), at(row, 1), at(row, -1)), pr);
   return weightMinus<InRange>(
-      faceVelocity<InRange>(at(below, j + 1), at(above, j + 1), at(below, j), at(above, j)), pr);
+      faceVelocity<InRange>(at(below, 1), at(above, 1), at(below, 0), at(above, 0)), pr);
 }
 
 template <bool Full, bool InRange>
 inline void computeBlock(const PsiRows& p, int rows, int c0, const Vec pr, BlockWeights& out) {
+  // Row r+1-m from column c0-m on: lane k's rows above, at and below it,
+  // from its first column c0-k on, are skewed[k], skewed[k+1] + 1 and
+  // skewed[k+2] + 2.
+  const double* skewed[10];
+  for (int m = 0; m <= rows + 1; ++m) skewed[m] = p.row[m] + (c0 - m);
   Vec r[4][8];
   for (int k = 0; k < 8; ++k) {
     if (k >= rows) {
       for (int x = 0; x < 4; ++x) r[x][k] = vset(kStillWeight);
       continue;
     }
-    r[0][k] = laneWeight<0, Full, InRange>(p, k, c0, pr);
-    r[1][k] = laneWeight<1, Full, InRange>(p, k, c0, pr);
-    r[2][k] = laneWeight<2, Full, InRange>(p, k, c0, pr);
-    r[3][k] = laneWeight<3, Full, InRange>(p, k, c0, pr);
+    const double *above = skewed[k], *row = skewed[k + 1] + 1, *below = skewed[k + 2] + 2;
+    const int j = c0 - k;
+    r[0][k] = laneWeight<0, Full, InRange>(above, row, below, j, pr);
+    r[1][k] = laneWeight<1, Full, InRange>(above, row, below, j, pr);
+    r[2][k] = laneWeight<2, Full, InRange>(above, row, below, j, pr);
+    r[3][k] = laneWeight<3, Full, InRange>(above, row, below, j, pr);
   }
   for (int x = 0; x < 4; ++x) {
     transpose8(r[x]);
