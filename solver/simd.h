@@ -204,28 +204,22 @@ inline __m256d laneOf(Vec v, int s) {
   return _mm256_castps_pd(_mm256_permutevar8x32_ps(_mm256_castpd_ps(s < 4 ? v.lo : v.hi), idx));
 }
 
-inline Vec shiftDown(Vec v, Vec fill, int s) {
-  const __m256d middle = _mm256_permute2f128_pd(v.lo, v.hi, 0x21);        // v2 v3 v4 v5
-  const __m256d top = _mm256_permute2f128_pd(v.hi, laneOf(fill, s), 0x21);  // v6 v7 f f
+// The shifts with the lane coming in as f, broadcast to all four lanes.
+inline Vec shiftDownBroadcast(Vec v, __m256d f) {
+  const __m256d middle = _mm256_permute2f128_pd(v.lo, v.hi, 0x21);  // v2 v3 v4 v5
+  const __m256d top = _mm256_permute2f128_pd(v.hi, f, 0x21);         // v6 v7 f f
   return {_mm256_shuffle_pd(v.lo, middle, 5), _mm256_shuffle_pd(v.hi, top, 5)};
 }
-
-inline Vec shiftUp(Vec v, Vec fill, int s) {
-  const __m256d bottom = _mm256_permute2f128_pd(v.lo, laneOf(fill, s), 0x02);  // f f v0 v1
-  const __m256d middle = _mm256_permute2f128_pd(v.hi, v.lo, 0x03);            // v2 v3 v4 v5
+inline Vec shiftUpBroadcast(Vec v, __m256d f) {
+  const __m256d bottom = _mm256_permute2f128_pd(v.lo, f, 0x02);     // f f v0 v1
+  const __m256d middle = _mm256_permute2f128_pd(v.hi, v.lo, 0x03);  // v2 v3 v4 v5
   return {_mm256_shuffle_pd(bottom, v.lo, 4), _mm256_shuffle_pd(middle, v.hi, 5)};
 }
 
-inline Vec shiftDownIn(Vec v, double in) {
-  const __m256d middle = _mm256_permute2f128_pd(v.lo, v.hi, 0x21);                // v2 v3 v4 v5
-  const __m256d top = _mm256_permute2f128_pd(v.hi, _mm256_set1_pd(in), 0x21);  // v6 v7 f f
-  return {_mm256_shuffle_pd(v.lo, middle, 5), _mm256_shuffle_pd(v.hi, top, 5)};
-}
-inline Vec shiftUpIn(Vec v, double in) {
-  const __m256d bottom = _mm256_permute2f128_pd(v.lo, _mm256_set1_pd(in), 0x02);  // f f v0 v1
-  const __m256d middle = _mm256_permute2f128_pd(v.hi, v.lo, 0x03);               // v2 v3 v4 v5
-  return {_mm256_shuffle_pd(bottom, v.lo, 4), _mm256_shuffle_pd(middle, v.hi, 5)};
-}
+inline Vec shiftDown(Vec v, Vec fill, int s) { return shiftDownBroadcast(v, laneOf(fill, s)); }
+inline Vec shiftUp(Vec v, Vec fill, int s) { return shiftUpBroadcast(v, laneOf(fill, s)); }
+inline Vec shiftDownIn(Vec v, double in) { return shiftDownBroadcast(v, _mm256_set1_pd(in)); }
+inline Vec shiftUpIn(Vec v, double in) { return shiftUpBroadcast(v, _mm256_set1_pd(in)); }
 
 // The exact divisions, half by half.
 inline Vec divByH(Vec x) { return {divByH(x.lo), divByH(x.hi)}; }

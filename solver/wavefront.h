@@ -252,17 +252,19 @@ CalmRow bandCalm[kBands][kBandRows + 3];
 
 inline CalmRow& calmOf(int band, int i) { return bandCalm[band][i - kBandBottom[band] + 1]; }
 
-// A row's range flag is found when a block first asks for it, in the
-// temperature sweep (Psi as before the iteration). The vorticity sweep asks
-// for the same rows' flags (its blocks test the same calm bits); should it
-// ask for another, Psi has moved on, and the row counts as out of range: the
-// checked divisions give the same bits, only slower.
+// The calm bits of the rows a band's groups read, before its temperature
+// sweep.
 void findCalmRows(int band) {
   const Vec limit = vset(stillLimit());
   for (int i = kBandBottom[band] - 1; i <= kBandTop[band] + 1; ++i)
     calmRow(i, limit, calmOf(band, i));
 }
 
+// A row's range flag is found when a block first asks for it, in the
+// temperature sweep (Psi as before the iteration). The vorticity sweep asks
+// for the same rows' flags (its blocks test the same calm bits); should it
+// ask for another, Psi has moved on, and the row counts as out of range: the
+// checked divisions give the same bits, only slower.
 void closeRangeFlags(int band) {
   for (CalmRow& c : bandCalm[band])
     if (c.inRange < 0) c.inRange = 0;
@@ -359,11 +361,20 @@ void pipeline(int band, WeightsAhead& ahead, Prepare prepare, Block block, Inter
   }
 }
 
-// Whether the blocks t, t-kLag, ... of the window's groups are all still.
-inline bool allStill(const WeightsAhead& ahead, int q0, int t) {
-  for (int m = 0; m < kWindow; ++m)
-    if (!ahead.of(q0 + m, t - kLag * m).still) return false;
-  return true;
+// Runs steps(weights) for the window's blocks t, t-kLag, ...: weights(m) the
+// weights of group q0+m's block, all of them the constant when every block
+// is still; each block's weights picked once, not at every step.
+template <class Steps>
+inline void withWindowWeights(const WeightsAhead& ahead, int q0, int t, Steps steps) {
+  bool still = true;
+  for (int m = 0; m < kWindow && still; ++m) still = ahead.of(q0 + m, t - kLag * m).still;
+  if (still) {
+    steps([](int) { return StillWeights{}; });
+    return;
+  }
+  Weights w[kWindow];
+  for (int m = 0; m < kWindow; ++m) w[m] = weightsOf(ahead.of(q0 + m, t - kLag * m));
+  steps([&](int m) { return w[m]; });
 }
 
 // ------------------------------------------------------------ temperature
@@ -429,13 +440,7 @@ void temperatureRowsSimd(int band) {
         for (int m = 0; m < kWindow; ++m)
           out[m][s] = temperatureStep<true>(weights(m), in[m], cr[m], s, kAllLanes);
     };
-    if (allStill(ahead, q0, t)) {
-      steps([](int) { return StillWeights{}; });
-    } else {
-      Weights w[kWindow];
-      for (int m = 0; m < kWindow; ++m) w[m] = weightsOf(ahead.of(q0 + m, t - kLag * m));
-      steps([&](int m) { return w[m]; });
-    }
+    withWindowWeights(ahead, q0, t, steps);
     for (int m = 0; m < kWindow; ++m) {
       storeSkewed<true>(&T[0][0], groupOf(band, q0 + m).r, 1 + 8 * (t - kLag * m), 0xFF, out[m]);
       cr[m].old = in[m].north[8];
@@ -617,13 +622,7 @@ void vorticityRowsSimd(int band, double& sum) {
         bandSum.advance(kSumPerStep * kWindow);
       }
     };
-    if (allStill(ahead, q0, t)) {
-      steps([](int) { return StillWeights{}; });
-    } else {
-      Weights w[kWindow];
-      for (int m = 0; m < kWindow; ++m) w[m] = weightsOf(ahead.of(q0 + m, t - kLag * m));
-      steps([&](int m) { return w[m]; });
-    }
+    withWindowWeights(ahead, q0, t, steps);
     for (int m = 0; m < kWindow; ++m) {
       const int q = q0 + m, c0 = 1 + 8 * (t - kLag * m);
       const int r = groupOf(band, q).r;
