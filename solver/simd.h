@@ -36,6 +36,8 @@ inline Vec vadd(Vec a, Vec b) { return _mm512_add_pd(a, b); }
 inline Vec vsub(Vec a, Vec b) { return _mm512_sub_pd(a, b); }
 inline Vec vmul(Vec a, Vec b) { return _mm512_mul_pd(a, b); }
 inline Vec vdiv(Vec a, Vec b) { return _mm512_div_pd(a, b); }
+// a*b + c rounded once.
+inline Vec vmulAdd(Vec a, Vec b, Vec c) { return _mm512_fmadd_pd(a, b, c); }
 inline Vec vabs(Vec a) { return _mm512_abs_pd(a); }
 // max(a, b), min(a, b) as the instructions give them: b where both are zeros.
 inline Vec vmax(Vec a, Vec b) { return _mm512_max_pd(a, b); }
@@ -138,6 +140,9 @@ inline Vec vadd(Vec a, Vec b) { return {_mm256_add_pd(a.lo, b.lo), _mm256_add_pd
 inline Vec vsub(Vec a, Vec b) { return {_mm256_sub_pd(a.lo, b.lo), _mm256_sub_pd(a.hi, b.hi)}; }
 inline Vec vmul(Vec a, Vec b) { return {_mm256_mul_pd(a.lo, b.lo), _mm256_mul_pd(a.hi, b.hi)}; }
 inline Vec vdiv(Vec a, Vec b) { return {_mm256_div_pd(a.lo, b.lo), _mm256_div_pd(a.hi, b.hi)}; }
+inline Vec vmulAdd(Vec a, Vec b, Vec c) {
+  return {_mm256_fmadd_pd(a.lo, b.lo, c.lo), _mm256_fmadd_pd(a.hi, b.hi, c.hi)};
+}
 inline Vec vabs(Vec a) {
   const __m256d sign = _mm256_set1_pd(-0.0);
   return {_mm256_andnot_pd(sign, a.lo), _mm256_andnot_pd(sign, a.hi)};
