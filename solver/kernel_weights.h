@@ -56,10 +56,11 @@ inline Vec damping(Vec e, Vec pr) {
 //    its second operand for two zeros). Pr*(0.5*(e - |e|)) is min(p, +0) but
 //    where p = -0 (e < 0 with Pr = 0 or Pr*e below the subnormals): conv is
 //    then a zero either way, and damping - conv the damping (> 0).
-// With FMA, from q = RN(p*h) instead, one operation fewer:
-//  * 1 + t is RN(|q|*0.5 + 1), one FMA: where |p|*h >= 2^-1021, halving
-//    commutes with rounding, so t = RN(|p|*h)/2 = |q|*0.5 exactly; below, t
-//    and |q|*0.5 are under 2^-1021 and 1 + either rounds to 1.
+// And from q = RN(p*h), with fewer operations still:
+//  * 1 + t is RN(1 + |q|*0.5): where |p|*h >= 2^-1021, halving commutes with
+//    rounding, so t = RN(|p|*h)/2 = |q|*0.5 exactly; below, t and |q|*0.5
+//    are under 2^-1021 and 1 + either rounds to 1. So one FMA gives it too
+//    (the exact product is the rounded one).
 //  * h*max(p, +0) is max(q, +0): RN(h*x) is monotonic in x (h > 0), keeps
 //    the sign of a zero, and max returns its second operand (+0) for two
 //    zeros. h*min(p, +0) is min(q, +0) but for a zero: -0 against +0 where
@@ -69,16 +70,13 @@ inline Vec damping(Vec e, Vec pr) {
 //    by the absolute value in both).
 template <bool Plus>
 inline Vec weightInRange(Vec e, Vec pr) {
-  const Vec p = vmul(e, pr);
+  const Vec q = vmul(vmul(e, pr), vset(h));
 #if defined(__FMA__)
-  const Vec q = vmul(p, vset(h));
   const Vec d = vdiv(vset(1.0), vmulAdd(vabs(q), vset(0.5), vset(1.0)));
-  const Vec conv = Plus ? vmax(q, vzero()) : vmin(q, vzero());
 #else
-  const Vec t = vmul(vabs(p), vset(0.5 * h));
-  const Vec d = vdiv(vset(1.0), vadd(vset(1.0), t));
-  const Vec conv = vmul(vset(h), Plus ? vmax(p, vzero()) : vmin(p, vzero()));
+  const Vec d = vdiv(vset(1.0), vadd(vset(1.0), vmul(vabs(q), vset(0.5))));
 #endif
+  const Vec conv = Plus ? vmax(q, vzero()) : vmin(q, vzero());
   return divByHHInRange(Plus ? vadd(d, conv) : vsub(d, conv));
 }
 
