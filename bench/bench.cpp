@@ -23,8 +23,10 @@
 
 #include "platform/platform.h"
 #include "run/outer_loop.h"
+#include "run/segments.h"
 #include "solver/cpu_features.h"
 #include "solver/iteration_step.h"
+#include "solver/mirror.h"
 #include "solver/sweeps_literal.h"
 #include "state/grid.h"
 #include "state/parameters.h"
@@ -106,7 +108,7 @@ int main(int argc, char** argv) {
     return 64;
   }
   initConsole();
-  if (readParameters() != 0) return 1;
+  if (!startFromParameterFile()) return 1;
   if (from && !(loadField(argv[4], "T.f64", T) && loadField(argv[4], "Omega.f64", Omega) &&
                 loadField(argv[4], "Psi.f64", Psi)))
     return 1;
@@ -118,7 +120,7 @@ int main(int argc, char** argv) {
   int threads = omp_get_max_threads();
   std::fprintf(stderr, "production kernels: %s\n", isaName(selectedIsa()));
   double production = msPerIteration(n, iterationStep);
-  fillMirrorHalf();
+  mirrorHalf(T, Omega, Psi);
   double productionSum = omegaSqSum;
   Snapshot afterProduction;
   afterProduction.take();

@@ -10,11 +10,13 @@
 #include <limits>
 #include <string_view>
 
-#include "output/number_format.h"
 #include "output/results.h"
+#include "platform/number_format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "solver/boundary.h"
 #include "solver/iteration_step.h"
+#include "solver/mirror.h"
 #include "state/grid.h"
 
 namespace plume {
@@ -200,12 +202,8 @@ void load(const unsigned char* p, const ParameterValues& values) {
   for (Field* f : {&T, &Omega, &Psi})
     for (int i = 0; i < kStoredRows; ++i)
       for (int j = 0; j < kCols; ++j, in += 8) (*f)[i][j] = getF64(in);
-  fillMirrorHalf();
-  for (int i = 0; i < axisI; ++i) {
-    Omega[mirrorRow(i)][0] = -Omega[i][0];
-    Omega[mirrorRow(i)][NY] = -Omega[i][NY];
-  }
-  for (int j = 0; j <= NY; ++j) Omega[NX][j] = -Omega[0][j];
+  mirrorHalf(T, Omega, Psi);
+  mirrorWallVorticity(Omega);
   omegaSqSum = getF64(p + 96);
 }
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "output/number_format.h"
+#include "platform/number_format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "state/grid.h"

@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
                     "  --resume        продолжение расчета из его контрольной точки\n"));
     return 64;
   }
-  if (readParameters() != 0) return 1;
+  if (!startFromParameterFile()) return 1;
   checkResultFolders();
   LoopStart start;
   int status = 0;

@@ -3,12 +3,13 @@
 #include <cmath>
 #include <string>
 
-#include "output/number_format.h"
 #include "output/results.h"
+#include "platform/number_format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "run/wall_vorticity.h"
+#include "solver/boundary.h"
 #include "solver/iteration_step.h"
+#include "solver/mirror.h"
 #include "state/grid.h"
 
 namespace plume {
@@ -41,7 +42,7 @@ void printConverged(int k) {
 namespace {
 
 void saveResults(const SavePoint&) {
-  fillMirrorHalf();
+  mirrorHalf(T, Omega, Psi);
   writeResults();
 }
 
@@ -51,8 +52,8 @@ void callPlainSave(const SavePoint&) { plainSave(); }
 }  // namespace
 
 void bareIteration(void (*step)()) {
-  applyWallVorticity();
-  T[srcI][srcJ] = 1.0;
+  applyWallVorticity(Omega, Psi);
+  T[srcI][srcJ] = kSourceTemperature;
   step();
 }
 

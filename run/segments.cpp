@@ -7,11 +7,12 @@
 #include <vector>
 
 #include "output/checkpoint.h"
-#include "output/number_format.h"
 #include "output/results.h"
+#include "platform/number_format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "solver/iteration_step.h"
+#include "solver/mirror.h"
 #include "state/grid.h"
 #include "state/parameters.h"
 
@@ -33,6 +34,17 @@ std::string number(long long n) {
 }
 
 }  // namespace
+
+bool startFromParameterFile() {
+  ParameterValues values;
+  if (auto message = readParameterFile(values)) {
+    consoleWrite(*message);
+    waitForKey();
+    return false;
+  }
+  setInitialState(values);
+  return true;
+}
 
 void checkResultFolders() {
   std::vector<std::string> folders = {"Result/251_301_5_150"};
@@ -124,7 +136,7 @@ double segmentSeconds() { return omp_get_wtime() - segmentStart; }
 double earlierSegmentsSeconds() { return earlierSeconds; }
 
 void saveRunState(const SavePoint& point) {
-  fillMirrorHalf();
+  mirrorHalf(T, Omega, Psi);
   writeResults();
   if (point.diverged || point.completed == lastCheckpointed) return;
   CheckpointMeta meta{point.completed, point.prevOmegaSqSum, earlierSeconds + segmentSeconds(),

@@ -7,6 +7,10 @@
 
 namespace plume {
 
+// Reads the parameter file and sets the initial state from it. False when
+// the file is missing or malformed, after saying why and waiting for a key.
+bool startFromParameterFile();
+
 // Warns at once, naming each folder and the command that creates them, when
 // a result folder or the checkpoint's folder is missing or not writable. The
 // run goes on either way.

@@ -1,7 +1,7 @@
 #include "run/summary.h"
 
-#include "output/number_format.h"
 #include "output/results.h"
+#include "platform/number_format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "state/grid.h"

@@ -25,7 +25,14 @@ inline constexpr int kBandBottom[kBands] = {bandBottom(0), bandBottom(1), bandBo
                                             bandBottom(3)};
 static_assert(kBandTop[0] == 150 && kBandTop[3] == 599 && kBandBottom[3] == 451);
 
-// Weight of a node's old value in every update.
+// Weight of a node's old value in every update, g + relaxWeight * old. The
+// term adds nothing to a finite g, yet it changes bits and must stay:
+//  * signed zeros: relaxWeight * old is +0.0 for an old value that is +0.0
+//    or positive, and -0.0 + +0.0 = +0.0, so a new value of -0.0 becomes
+//    +0.0 there (the mirror and the wall vorticity then negate it to -0.0);
+//  * NaN propagation: for an old value that is infinite or NaN the product
+//    is NaN, so the node becomes NaN whatever g is, and a diverged field
+//    stays diverged until the residual test stops the run.
 inline constexpr double relaxWeight = 0.0;
 
 // Rows whose nodes two bands touch in one sweep: each band's first row reads

@@ -3,31 +3,19 @@
 #include <cstddef>
 #include <immintrin.h>
 
-#include "solver/exact_division.h"
 #include "solver/exact_division_arrays.h"
 
 namespace plume {
-namespace {
-
-template <__m512d (*Divide)(__m512d)>
-void divideAll(const double* x, double* q, std::size_t n) {
-  std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) _mm512_storeu_pd(q + i, Divide(_mm512_loadu_pd(x + i)));
-  if (i < n) {
-    const __mmask8 tail = static_cast<__mmask8>((1u << (n - i)) - 1);
-    _mm512_mask_storeu_pd(q + i, tail, Divide(_mm512_maskz_loadu_pd(tail, x + i)));
-  }
-}
-
-}  // namespace
 
 void divideArrayAvx512(GridDivisor d, const double* x, double* q, std::size_t n) {
-  switch (d) {
-    case GridDivisor::H: return divideAll<divByH>(x, q, n);
-    case GridDivisor::TwoH: return divideAll<divByTwoH>(x, q, n);
-    case GridDivisor::HH: return divideAll<divByHH>(x, q, n);
-    case GridDivisor::FourOverHH: return divideAll<divByFourOverHH>(x, q, n);
-  }
+  withDivisor(d, [=](auto divide) {
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) _mm512_storeu_pd(q + i, divide(_mm512_loadu_pd(x + i)));
+    if (i < n) {
+      const __mmask8 tail = static_cast<__mmask8>((1u << (n - i)) - 1);
+      _mm512_mask_storeu_pd(q + i, tail, divide(_mm512_maskz_loadu_pd(tail, x + i)));
+    }
+  });
 }
 
 }  // namespace plume

@@ -25,13 +25,4 @@ void iterationStep() {
   step();
 }
 
-void fillMirrorHalf() {
-  for (int i = 1; i < axisI; ++i)
-    for (int j = 1; j < NY; ++j) {
-      T[mirrorRow(i)][j] = T[i][j];
-      Omega[mirrorRow(i)][j] = -Omega[i][j];
-      Psi[mirrorRow(i)][j] = -Psi[i][j];
-    }
-}
-
 }  // namespace plume

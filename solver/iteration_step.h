@@ -8,8 +8,7 @@ void iterationStep();
 
 // The production step keeps of the mirror half (rows 601..1199, which mirror
 // rows 599..1) only row 601 current, the one the axis row reads; the others
-// are filled here from the computed half, before anything reads whole fields
-// (result files, traces, comparisons): T mirrored, Omega and Psi negated.
-void fillMirrorHalf();
+// are filled by mirrorHalf (mirror.h) before anything reads whole fields
+// (result files, traces, comparisons).
 
 }  // namespace plume

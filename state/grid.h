@@ -35,12 +35,13 @@ alignas(64) extern Field T;
 
 extern double Gr;          // Grashof number
 extern double Pr;          // Prandtl number
-extern int srcI;           // row of the heat-source node (600)
-extern int srcJ;           // column of the heat-source node (20)
-extern int axisI;          // row of the symmetry axis, equal to srcI
-extern double hx2;         // h*h, divisor of the i-direction weights
-extern double hy2;         // h*h, divisor of the j-direction weights
 extern double omegaSqSum;  // sum of squared vorticity of the latest iteration
+
+constexpr int axisI = NX / 2;  // row of the symmetry axis (600)
+constexpr int srcI = axisI;    // row of the heat-source node, on the axis
+constexpr int srcJ = 20;       // column of the heat-source node
+constexpr double hx2 = hh;     // divisor of the i-direction weights
+constexpr double hy2 = hh;     // divisor of the j-direction weights
 
 // Row that mirrors row i about the axis (row NX - i).
 constexpr int mirrorRow(int i) { return NX - i; }

@@ -5,8 +5,7 @@
 #include <filesystem>
 #include <iterator>
 
-#include "output/number_format.h"
-#include "platform/platform.h"
+#include "platform/number_format.h"
 #include "platform/text.h"
 #include "state/grid.h"
 
@@ -123,26 +122,14 @@ void setInitialState(const ParameterValues& v) {
   }
 }
 
-int readParameters() {
+std::optional<std::string> readParameterFile(ParameterValues& values) {
   std::FILE* f = std::fopen(kParameterFile, "rb");
-  if (f == nullptr) {
-    consoleWrite(ru("Не найден файл 'parametrs'!!!\n").str() + missingFileHint());
-    waitForKey();
-    return 1;
-  }
+  if (f == nullptr) return ru("Не найден файл 'parametrs'!!!\n").str() + missingFileHint();
   std::string text;
   char buf[4096];
   for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
   std::fclose(f);
-
-  ParameterValues values;
-  if (auto message = parseParameters(text, values)) {
-    consoleWrite(*message);
-    waitForKey();
-    return 1;
-  }
-  setInitialState(values);
-  return 0;
+  return parseParameters(text, values);
 }
 
 }  // namespace plume

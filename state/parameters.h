@@ -32,9 +32,9 @@ extern ParameterValues parameterValues;
 // their initial state with the given wall temperatures.
 void setInitialState(const ParameterValues& values);
 
-// Reads the parameter file and sets the initial state. Returns 0 on success;
-// 1 when the file is missing or malformed, after printing a message and
-// waiting for a key, with nothing stored.
-int readParameters();
+// Reads and checks the parameter file into `values`. Returns the
+// Windows-1251 message for the user when the file is missing or malformed;
+// `values` is then left as it was.
+std::optional<std::string> readParameterFile(ParameterValues& values);
 
 }  // namespace plume

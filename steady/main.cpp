@@ -14,8 +14,8 @@
 #include <string>
 
 #include "output/checkpoint.h"
-#include "output/number_format.h"
 #include "output/results.h"
+#include "platform/number_format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "run/segments.h"
@@ -59,7 +59,7 @@ void printFailure(const SolveOutcome& o) {
 }
 
 int run() {
-  if (readParameters() != 0) return 1;
+  if (!startFromParameterFile()) return 1;
   if (isFirstProcess()) checkResultFolders();
   printStart();
   double start = omp_get_wtime();

@@ -9,15 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "output/number_format.h"
+#include "platform/number_format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "state/grid.h"
 #include "steady/console.h"
 #include "steady/forcing.h"
 #include "steady/jacobian.h"
 #include "steady/lu_preconditioner.h"
 #include "steady/residual.h"
-#include "state/grid.h"
 
 namespace plume::steady {
 

@@ -1,28 +1,20 @@
 #include "steady/residual.h"
 
-#include "run/wall_vorticity.h"
+#include "solver/boundary.h"
 #include "solver/iteration_step.h"
+#include "solver/mirror.h"
 #include "solver/node_update.h"
 
 namespace plume::steady {
 
 namespace {
 
-constexpr NodeValues kSourceValues{1.0, 0.0, 0.0};
+constexpr NodeValues kSourceValues{kSourceTemperature, 0.0, 0.0};
 
 void setSource() {
   T[srcI][srcJ] = kSourceValues.t;
   Omega[srcI][srcJ] = kSourceValues.omega;
   Psi[srcI][srcJ] = kSourceValues.psi;
-}
-
-// Columns j0..j1 of row i's mirror row: T the same, Omega and Psi negated.
-void mirrorColumns(int i, int j0, int j1) {
-  for (int j = j0; j <= j1; ++j) {
-    T[NX - i][j] = T[i][j];
-    Omega[NX - i][j] = -Omega[i][j];
-    Psi[NX - i][j] = -Psi[i][j];
-  }
 }
 
 }  // namespace
@@ -39,9 +31,9 @@ void loadState(NodeRows u, const Block& g) {
   // The axis row reads row 601; it is held here whenever row 599 is.
   const int r599 = srcI - 2;
   if (g.row0 <= r599 && r599 < g.row0 + g.rows)
-    mirrorColumns(srcI - 1, g.col0 + 1, g.col0 + g.cols);
+    mirror(T, Omega, Psi, srcI - 1, g.col0 + 1, g.col0 + g.cols);
   // Only wall nodes next to loaded rows and columns are read.
-  applyWallVorticity();
+  applyWallVorticity(Omega, Psi);
 }
 
 NodeValues nodeResidual(int i, int j, const NodeValues& own) {
@@ -59,8 +51,8 @@ void storeState(NodeValues* const* u, const Block& o) {
 }
 
 void completeFields() {
-  fillMirrorHalf();
-  applyWallVorticity();
+  mirrorHalf(T, Omega, Psi);
+  applyWallVorticity(Omega, Psi);
 }
 
 }  // namespace plume::steady

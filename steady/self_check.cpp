@@ -6,6 +6,7 @@
 #include "platform/text.h"
 #include "run/outer_loop.h"
 #include "solver/iteration_step.h"
+#include "solver/mirror.h"
 #include "state/grid.h"
 
 namespace plume::steady {
@@ -19,12 +20,12 @@ SelfCheck runSelfCheck() {
     printProgress(k, residual);
     if (residual < residualLimit) {
       printConverged(k);
-      fillMirrorHalf();
+      mirrorHalf(T, Omega, Psi);
       return {true, k + 1, omegaSqSum, prev};
     }
     prev = omegaSqSum;
   }
-  fillMirrorHalf();
+  mirrorHalf(T, Omega, Psi);
   return {false, kSelfCheckIterations, omegaSqSum, prev};
 }
 

@@ -16,6 +16,7 @@
 #include "platform/text.h"
 #include "run/outer_loop.h"
 #include "solver/iteration_step.h"
+#include "solver/mirror.h"
 #include "state/parameters.h"
 #include "tests/test_support.h"
 
@@ -87,7 +88,7 @@ int expectFiles(const fs::path& run, const ParameterValues& p, const std::string
     const double residual = std::fabs(omegaSqSum - previous);
     if (k == last || (last < 0 && (residual < 1e-7 || !std::isfinite(residual) || k == 5))) break;
   }
-  fillMirrorHalf();
+  mirrorHalf(T, Omega, Psi);
   for (int f = 0; f < 5; ++f)
     EXPECT_TRUE(kResultFolders[f] == missing ||
                 readFile(run / resultPath(kResultFolders[f], gr)) == resultFileText(f))

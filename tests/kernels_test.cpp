@@ -16,6 +16,7 @@
 #include "solver/cpu_features.h"
 #include "solver/iteration_step.h"
 #include "solver/kernels.h"
+#include "solver/mirror.h"
 #include "solver/sweeps_literal.h"
 #include "state/grid.h"
 #include "state/parameters.h"
@@ -54,7 +55,7 @@ std::vector<double> iterate(void (*step)(), int n) {
     bareIteration(step);
     sums.push_back(omegaSqSum);
   }
-  fillMirrorHalf();
+  mirrorHalf(T, Omega, Psi);
   return sums;
 }
 

@@ -2,7 +2,6 @@
 // stopping rule, the progress lines and the save schedule, on small
 // schedules with a scripted step (it only sets omegaSqSum) and a save that
 // records the iteration it follows.
-#include "run/outer_loop.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "run/wall_vorticity.h"
+#include "run/outer_loop.h"
+#include "solver/boundary.h"
 #include "tests/test_support.h"
 
 using namespace plume;
@@ -22,7 +22,7 @@ TEST(WallVorticity, ThomRuleOnTheComputedHalfMirroredWithLeftRightCornersLast) {
   fillRandom(Psi, 61, -1.0, 1.0);  // walls included, and not odd about the axis
   fillRandom(Omega, 62, -1.0, 1.0);
   const FieldCopy before = copyOf(Omega);
-  applyWallVorticity();
+  applyWallVorticity(Omega, Psi);
   long faults = 0;
   for (int i = 0; i <= 1200; ++i)
     for (int j = 0; j <= 920; ++j) {

@@ -18,7 +18,9 @@
 #include "output/checkpoint.h"
 #include "platform/platform.h"
 #include "run/outer_loop.h"
+#include "run/segments.h"
 #include "solver/iteration_step.h"
+#include "solver/mirror.h"
 #include "solver/sweeps_literal.h"
 #include "state/grid.h"
 #include "state/parameters.h"
@@ -65,7 +67,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     first = static_cast<long>(read.meta.completedIterations);
-  } else if (readParameters() != 0) {
+  } else if (!startFromParameterFile()) {
     return 1;
   }
 
@@ -77,7 +79,7 @@ int main(int argc, char** argv) {
     sums += line;
   }
 
-  fillMirrorHalf();
+  mirrorHalf(T, Omega, Psi);
   std::string dir = argv[2];
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);

@@ -1,4 +1,4 @@
-#include "output/number_format.h"
+#include "platform/number_format.h"
 
 #include <charconv>
 
