@@ -10,6 +10,12 @@ void appendNumber(std::string& out, double v) {
   out.append(buf, r.ptr);
 }
 
+void appendExactNumber(std::string& out, double v) {
+  char buf[32];
+  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, r.ptr);
+}
+
 void appendInteger(std::string& out, long long v) {
   char buf[24];
   auto r = std::to_chars(buf, buf + sizeof buf, v);

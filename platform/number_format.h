@@ -8,6 +8,8 @@
 namespace plume {
 
 void appendNumber(std::string& out, double v);
+// The shortest text that reads back as the same double ("0.71", "1e+05").
+void appendExactNumber(std::string& out, double v);
 void appendInteger(std::string& out, long long v);
 std::string formatNumber(double v);
 

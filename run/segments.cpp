@@ -8,6 +8,7 @@
 
 #include "output/checkpoint.h"
 #include "output/results.h"
+#include "output/summary_files.h"
 #include "platform/number_format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -138,6 +139,8 @@ double earlierSegmentsSeconds() { return earlierSeconds; }
 void saveRunState(const SavePoint& point) {
   mirrorHalf(T, Omega, Psi);
   writeResults();
+  // The iteration count plume printed: the number of the last iteration run.
+  writeSummary(parameterValues, {"iterations", point.completed - 1, point.converged, omegaSqSum});
   if (point.diverged || point.completed == lastCheckpointed) return;
   CheckpointMeta meta{point.completed, point.prevOmegaSqSum, earlierSeconds + segmentSeconds(),
                       point.converged, point.residual};

@@ -33,24 +33,35 @@ inline double upwindMinus(double e, double convFactor, double divisor) {
   return s / divisor;
 }
 
+// Velocities normal to the four faces of node (i, j) of stream function
+// `psi`, positive towards +x (W, E) and +y (S, N).
+inline double velocityW(const Field& psi, int i, int j) {
+  return faceVelocity(psi[i - 1][j + 1], psi[i - 1][j - 1], psi[i][j + 1], psi[i][j - 1]);
+}
+inline double velocityS(const Field& psi, int i, int j) {
+  return faceVelocity(psi[i - 1][j - 1], psi[i + 1][j - 1], psi[i - 1][j], psi[i + 1][j]);
+}
+inline double velocityE(const Field& psi, int i, int j) {
+  return faceVelocity(psi[i + 1][j + 1], psi[i + 1][j - 1], psi[i][j + 1], psi[i][j - 1]);
+}
+inline double velocityN(const Field& psi, int i, int j) {
+  return faceVelocity(psi[i - 1][j + 1], psi[i + 1][j + 1], psi[i - 1][j], psi[i + 1][j]);
+}
+
 inline double aW(int i, int j, double convFactor) {
-  double e = faceVelocity(Psi[i - 1][j + 1], Psi[i - 1][j - 1], Psi[i][j + 1], Psi[i][j - 1]);
-  return upwindPlus(e, convFactor, hx2);
+  return upwindPlus(velocityW(Psi, i, j), convFactor, hx2);
 }
 
 inline double aS(int i, int j, double convFactor) {
-  double e = faceVelocity(Psi[i - 1][j - 1], Psi[i + 1][j - 1], Psi[i - 1][j], Psi[i + 1][j]);
-  return upwindPlus(e, convFactor, hy2);
+  return upwindPlus(velocityS(Psi, i, j), convFactor, hy2);
 }
 
 inline double aE(int i, int j, double convFactor) {
-  double e = faceVelocity(Psi[i + 1][j + 1], Psi[i + 1][j - 1], Psi[i][j + 1], Psi[i][j - 1]);
-  return upwindMinus(e, convFactor, hx2);
+  return upwindMinus(velocityE(Psi, i, j), convFactor, hx2);
 }
 
 inline double aN(int i, int j, double convFactor) {
-  double e = faceVelocity(Psi[i - 1][j + 1], Psi[i + 1][j + 1], Psi[i - 1][j], Psi[i + 1][j]);
-  return upwindMinus(e, convFactor, hy2);
+  return upwindMinus(velocityN(Psi, i, j), convFactor, hy2);
 }
 
 inline double aP(int i, int j, double convFactor) {

@@ -15,6 +15,7 @@
 
 #include "output/checkpoint.h"
 #include "output/results.h"
+#include "output/summary_files.h"
 #include "platform/number_format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -69,6 +70,7 @@ int run() {
     if (outcome.end != SolveEnd::Converged) {
       printFailure(outcome);
       writeResults();
+      writeSummary(parameterValues, {"newton_steps", outcome.newtonSteps, false, NAN});
       status = 2;
     } else {
       std::string line = ru("Решение найдено за ").str();
@@ -78,6 +80,8 @@ int run() {
       consoleWrite(line + "\n");
       SelfCheck check = runSelfCheck();
       writeResults();
+      writeSummary(parameterValues,
+                   {"newton_steps", outcome.newtonSteps, check.passed, check.omegaSqSum});
       // plume --resume continues with the next designed iteration, whose
       // stopping test compares with the self-check's last sum.
       writeCheckpoint({check.iterations, check.omegaSqSum, omp_get_wtime() - start, false,

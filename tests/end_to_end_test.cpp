@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "output/results.h"
+#include "output/summary_files.h"
 #include "platform/text.h"
 #include "run/outer_loop.h"
 #include "solver/iteration_step.h"
@@ -75,6 +76,8 @@ int expectFiles(const fs::path& run, const ParameterValues& p, const std::string
                 bool checkpoint, int last = -1, const std::string& missing = "") {
   std::vector<std::string> files = {"Result/parametrs", "Отчет.txt"};
   if (checkpoint) files.push_back("Result/251_301_5_150/checkpoint_Gr_" + gr + ".bin");
+  files.push_back("Result/251_301_5_150/summary_Gr_" + gr + ".json");
+  files.push_back("Result/251_301_5_150/axis_Gr_" + gr + ".csv");
   for (const char* folder : kResultFolders)
     if (folder != missing) files.push_back(resultPath(folder, gr));
   std::sort(files.begin(), files.end());
@@ -83,16 +86,22 @@ int expectFiles(const fs::path& run, const ParameterValues& p, const std::string
   resetState();
   setInitialState(p);
   int k = 0;
+  bool converged = false;
   for (double previous = 0.0;; ++k, previous = omegaSqSum) {
     bareIteration(iterationStep);
     const double residual = std::fabs(omegaSqSum - previous);
-    if (k == last || (last < 0 && (residual < 1e-7 || !std::isfinite(residual) || k == 5))) break;
+    converged = residual < 1e-7;
+    if (k == last || (last < 0 && (converged || !std::isfinite(residual) || k == 5))) break;
   }
   mirrorHalf(T, Omega, Psi);
   for (int f = 0; f < 5; ++f)
     EXPECT_TRUE(kResultFolders[f] == missing ||
                 readFile(run / resultPath(kResultFolders[f], gr)) == resultFileText(f))
         << kResultFolders[f] << " is not the state after iteration " << k;
+  // The summary names the iteration plume printed and whether its rule passed.
+  EXPECT_EQ(readFile(run / summaryPath(p.Gr)),
+            summaryJson(p, {"iterations", k, converged, omegaSqSum}, computeDerived(T, Psi, p)));
+  EXPECT_EQ(readFile(run / axisPath(p.Gr)), axisCsv(T, Psi));
   return k;
 }
 
