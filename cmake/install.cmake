@@ -6,7 +6,7 @@ include(GNUInstallDirs)
 install(TARGETS plume plume-trace RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS tools/plume-pictures tools/plume-vtk DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The commands find their shared reader in ../share/plume/python.
-install(FILES tools/plume_results.py DESTINATION ${CMAKE_INSTALL_DATADIR}/plume/python)
+install(FILES tools/plume_results.py tools/plume_sweep_pictures.py DESTINATION ${CMAKE_INSTALL_DATADIR}/plume/python)
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DATADIR}/plume/examples
         PATTERN .gitkeep EXCLUDE)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} OPTIONAL)

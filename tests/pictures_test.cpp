@@ -85,17 +85,59 @@ TEST(Pictures, DrawsTheChosenRunWithItsStateOnlyNonFiniteNodesBlank) {
   for (const char* name : {"temperature", "streamlines", "vorticity"}) {
     std::string png = readFile(dir.path / "elsewhere" / (std::string(name) + "_Gr_1e+06.png"));
     EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n") << name;
-    EXPECT_NE(png.find(", Gr = 1e+06, steady solution"), std::string::npos) << name;  // title chunk
+    // The title chunk: Pr and walls only from a parameter file of the same Gr.
+    EXPECT_NE(png.find(", Gr = 1e+06\nsteady solution"), std::string::npos) << name;
   }
 
-  // Without --state the title names the iteration the checkpoint records.
+  // Without --state the title says what the run's summary says: Pr, walls, state.
+  const fs::path summary = dir.path / "Result/251_301_5_150/summary_Gr_100000.json";
+  const std::string head = "{\"gr\": 1e+05, \"pr\": 0.5, \"t_bottom\": 0, \"t_top\": 0.25, "
+                           "\"t_left\": 0, \"t_right\": -1, ";
+  const std::pair<std::string, std::string> states[] = {
+      {"\"newton_steps\": 5, \"verified\": false, \"sum_omega_sq\": 3.5}", "steady solution, NOT verified"},
+      {"\"iterations\": 7, \"verified\": false, \"sum_omega_sq\": null}", "diverged at iteration 7"}};
+  for (const auto& [facts, state] : states) {
+    std::ofstream(summary) << head << facts;
+    r = runTool(dir.path, "plume-pictures", ". --gr 100000");
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(readFile(dir.path / "pictures/streamlines_Gr_100000.png")
+                  .find(", Gr = 100000, Pr = 0.5\nwalls: bottom 0, top 0.25, left 0, right -1; " + state),
+              std::string::npos) << state;
+  }
+  // With neither, the parameter file's case and the iteration plume printed
+  // before its checkpoint (the one it records, less one).
+  fs::remove(summary);
   std::string ckpt = "PLUMECKP" + std::string(112, '\0');
   ckpt[72] = 42;
   std::ofstream(dir.path / "Result/251_301_5_150/checkpoint_Gr_100000.bin", std::ios::binary) << ckpt;
   r = runTool(dir.path, "plume-pictures", ". --gr 100000");
   ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(readFile(dir.path / "pictures/temperature_Gr_100000.png").find("Gr = 100000, after 42 iterations"),
+  EXPECT_NE(readFile(dir.path / "pictures/temperature_Gr_100000.png")
+                .find("Gr = 100000, Pr = 0.71\nwalls: bottom 0, top 0, left 0, right 0; after 41 iterations"),
             std::string::npos);
+}
+
+TEST(Pictures, SweepDrawsNusseltAndPsiMaxAgainstGrAndRefusesABadTable) {
+  if (!hasMatplotlib()) GTEST_SKIP() << "/usr/bin/python3 lacks matplotlib or numpy";
+  ScratchDir dir;
+  const std::string header =
+      "gr,pr,t_bottom,t_top,t_left,t_right,status,newton_steps,seconds,q_source,q_bottom,q_top,"
+      "q_left,q_right,balance,nu,psi_max,psi_min,u_max,v_max,sum_omega_sq\n";
+  std::ofstream(dir.path / "sweep.csv")
+      << header << "1e5,0.71,0,0,0,0,verified,5,9.5,1.2,0.3,0.3,0.3,0.3,0,1.5,2e-3,-2e-3,0.1,0.2,7\n"
+      << "1e6,0.71,0,0,0,0,unverified,6,9.5,1.4,0.3,0.3,0.4,0.4,0,2.5,5e-3,-5e-3,0.1,0.2,7\n"
+      << "1e7,0.71,0,0,0,0,failed,6,9.5,,,,,,,,,,,,\n";
+  RunResult r = runTool(dir.path, "plume-pictures", "--sweep .");
+  ASSERT_EQ(r.status, 0) << r.output;
+  for (const char* name : {"nusselt_vs_Gr", "psi_max_vs_Gr"})
+    EXPECT_NE(readFile(dir.path / "pictures" / (std::string(name) + ".png"))
+                  .find(" against Gr, Pr = 0.71\nwalls: bottom 0, top 0, left 0, right 0"),
+              std::string::npos) << name;
+  std::ofstream(dir.path / "sweep.csv") << header << "1e5,0.71,0,0,0,0,done,5,9.5,1.2,0.3,0.3,0.3,0.3,0,1.5,2e-3,-2e-3,0.1,0.2,7\n";
+  r = runTool(dir.path, "plume-pictures", "--sweep .");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("sweep.csv: malformed: status 'done' is none of verified, unverified, failed"),
+            std::string::npos) << r.output;
 }
 
 TEST(Pictures, VtkExportHoldsTheGridAndEveryField) {
@@ -114,6 +156,14 @@ TEST(Pictures, VtkExportHoldsTheGridAndEveryField) {
   ASSERT_NE(at, std::string::npos);
   EXPECT_EQ(bigEndianDouble(v, at + 42 + 8 * (3 + 11 * 4)), vValue(3, 4));
   EXPECT_TRUE(std::isnan(bigEndianDouble(v, v.find("SCALARS Vx double 1\nLOOKUP_TABLE default\n") + 41)));
+  // Velocity from Psi = -(3i + j/8), h = 1/10: u = dPsi/dy = -1.25, v = -dPsi/dx = 30; 0 on the walls.
+  at = v.find("VECTORS velocity double\n");
+  ASSERT_NE(at, std::string::npos);
+  at += 24;
+  EXPECT_DOUBLE_EQ(bigEndianDouble(v, at + 24 * (3 + 11 * 4)), -1.25);
+  EXPECT_DOUBLE_EQ(bigEndianDouble(v, at + 24 * (3 + 11 * 4) + 8), 30);
+  EXPECT_EQ(bigEndianDouble(v, at + 24 * (10 + 11 * 4) + 8), 0.0);
+  EXPECT_EQ(v.size(), at + 24 * 99 + 1);
 }
 
 TEST(Pictures, BadResultFilesStopBothCommandsWithTheirNames) {

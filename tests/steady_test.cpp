@@ -206,6 +206,34 @@ TEST(SteadyProgram, ABudgetSpentInContinuationWritesTheLastAcceptedState) {
   EXPECT_EQ(t.find("601\t22\t0\n"), std::string::npos);
 }
 
+// A number of the summary's JSON text by its key.
+double summaryNumber(const std::string& json, const std::string& key) {
+  const std::size_t at = json.find("\"" + key + "\": ");
+  EXPECT_NE(at, std::string::npos) << key;
+  return at == std::string::npos ? NAN : std::strtod(json.c_str() + at + key.size() + 4, nullptr);
+}
+
+TEST(SteadyProgram, TheExampleSolutionClosesItsHeatBalance) {
+  // The scheme is conservative: at the fixed point the heat leaving the
+  // source is the heat the walls take, to rounding.
+  ScratchDir dir;
+  const auto example = std::filesystem::path(__FILE__).parent_path().parent_path() / "examples/Result/parametrs";
+  RunResult r = runSteady(dir, readFile(example));
+  ASSERT_EQ(r.status, 0) << r.output;
+  const std::string json = readFile(dir.path / "Result/251_301_5_150/summary_Gr_100000.json");
+  EXPECT_NE(json.find("\"verified\": true,"), std::string::npos) << json;
+  const double source = summaryNumber(json, "q_source"), balance = summaryNumber(json, "balance");
+  EXPECT_GT(source, 0.0);
+  EXPECT_LE(std::fabs(balance), 1e-9 * std::fabs(source)) << json;
+  // Both halves: the mirror half is filled before the summary is made.
+  EXPECT_EQ(summaryNumber(json, "q_left"), summaryNumber(json, "q_right"));
+  EXPECT_EQ(summaryNumber(json, "psi_max"), -summaryNumber(json, "psi_min"));
+  // The plume carries heat away from the source: more than conduction alone.
+  EXPECT_GT(summaryNumber(json, "nu"), 1.0) << json;
+  const std::string axis = readFile(dir.path / "Result/251_301_5_150/axis_Gr_100000.csv");
+  EXPECT_NE(axis.find("\n0.016666666666666666,1,"), std::string::npos);  // the source, j = 20
+}
+
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   PetscInitializeNoArguments();

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The README's demo: builds plume-steady (preset "default", in build/), runs
-# it on the shipped example case (examples/) in a fresh folder run-demo/ and
-# renders the converged plume into run-demo/pictures/.
+# it on the shipped example case (examples/) in a fresh folder and renders the
+# converged plume into its pictures/ folder. Each mode has its own folder, so
+# neither deletes the other's results.
 #
-#   tools/demo.sh            the steady solution by plume-steady (a few minutes)
+#   tools/demo.sh            the steady solution by plume-steady (a few
+#                            minutes), in run-demo/
 #   tools/demo.sh --iterate  the first 20,000 plume iterations instead (preset
-#                            "demo", build-demo/); Ctrl+C stops the run early
-#                            and the fields it saved are drawn
+#                            "demo", build-demo/), in run-demo-iterate/; Ctrl+C
+#                            stops the run early and the fields it saved are drawn
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -17,7 +19,7 @@ case "$mode" in
 esac
 
 PLUME_WINDOWS_CHECK=0 tools/deps.sh
-rundir="$root/run-demo"
+if [ "$mode" = steady ]; then rundir="$root/run-demo"; else rundir="$root/run-demo-iterate"; fi
 rm -rf "$rundir"
 mkdir -p "$rundir"
 cp -R examples/. "$rundir/"
@@ -28,12 +30,12 @@ if [ "$mode" = steady ]; then
   echo "Running build/plume-steady in $rundir ..."
   status=0
   (cd "$rundir" && "$root/build/plume-steady" </dev/null) || status=$?
+  # 3: solved but not verified; the pictures' titles say so.
   case $status in
-    0) state="steady solution" ;;
-    3) state="steady solution, unverified" ;;
+    0|3) ;;
     *) echo "plume-steady ended with status $status" >&2; exit "$status" ;;
   esac
-  tools/plume-pictures "$rundir" --state "$state"
+  tools/plume-pictures "$rundir"
 else
   cmake --preset demo >/dev/null
   cmake --build --preset demo

@@ -10,6 +10,7 @@ size is read.
 """
 
 import glob
+import json
 import os
 import re
 
@@ -177,3 +178,62 @@ def load(workdir, gr_text, differences=False):
                 extra[folder] = _difference_field(path, shape)
     return Results(gr_text, fields["T"], fields["W"], fields["V"], extra.get("Vy"), extra.get("Vx"))
 
+
+
+def read_summary(workdir, gr_text):
+    """The summary plume or plume-steady wrote beside the run's result files
+    (Result/251_301_5_150/summary_Gr_<Gr>.json), or None when there is none
+    or it cannot be read."""
+    path = os.path.join(workdir, RESULT_DIR, "summary_Gr_%s.json" % gr_text)
+    try:
+        with open(path, encoding="ascii") as f:
+            summary = json.load(f)
+    except (OSError, ValueError):
+        return None
+    return summary if isinstance(summary, dict) else None
+
+
+def read_case(workdir):
+    """Pr and the wall temperatures from the folder's Result/parametrs, or None."""
+    try:
+        with open(os.path.join(workdir, "Result", "parametrs"), encoding="ascii", errors="replace") as f:
+            values = [float(v) for v in f.read().split()[:6]]
+    except (OSError, ValueError):
+        return None
+    if len(values) < 6:
+        return None
+    return dict(zip(("gr", "pr", "t_bottom", "t_top", "t_left", "t_right"), values))
+
+
+def number_text(value):
+    if isinstance(value, str):
+        return value
+    return "%g" % value if isinstance(value, (int, float)) else "?"
+
+
+def pr_text(case):
+    return "Pr = %s" % number_text(case.get("pr"))
+
+
+def walls_text(case):
+    """'walls: bottom 0, top 0, left 0, right 0' from a summary or case."""
+    return "walls: " + ", ".join("%s %s" % (side, number_text(case.get("t_" + side)))
+                                 for side in ("bottom", "top", "left", "right"))
+
+
+def state_text(summary):
+    """What the summary says the state is: a verified or unverified steady
+    solution, a diverged run, or plume's state after N iterations."""
+    if "newton_steps" in summary:
+        if summary.get("verified") is True:
+            return "steady solution, verified"
+        if summary.get("sum_omega_sq") is None:
+            return "steady solver did not converge: not a solution"
+        return "steady solution, NOT verified"
+    n = summary.get("iterations")
+    n_text = "%d" % n if isinstance(n, int) else "?"
+    if summary.get("sum_omega_sq") is None:
+        return "diverged at iteration %s" % n_text
+    if summary.get("verified") is True:
+        return "converged after %s iterations" % n_text
+    return "after %s iterations" % n_text
