@@ -1,6 +1,7 @@
 #include "output/summary_files.h"
 
 #include <cmath>
+#include <utility>
 
 #include "platform/number_format.h"
 #include "output/results.h"
@@ -43,31 +44,22 @@ std::string summaryPath(double gr) { return kFolder + ("summary_Gr_" + formatNum
 std::string axisPath(double gr) { return kFolder + ("axis_Gr_" + formatNumber(gr)) + ".csv"; }
 
 std::string summaryJson(const ParameterValues& c, const RunFacts& run, const Derived& d) {
+  using Entry = std::pair<const char*, double>;
   Json j;
-  j.number("gr", c.Gr);
-  j.number("pr", c.Pr);
-  j.number("t_bottom", c.tBottom);
-  j.number("t_top", c.tTop);
-  j.number("t_left", c.tLeft);
-  j.number("t_right", c.tRight);
+  for (Entry e : {Entry{"gr", c.Gr}, {"pr", c.Pr}, {"t_bottom", c.tBottom}, {"t_top", c.tTop},
+                  {"t_left", c.tLeft}, {"t_right", c.tRight}})
+    j.number(e.first, e.second);
   j.key(run.countName);
   appendInteger(j.text, run.count);
   j.key("verified");
   j.text += run.verified ? "true" : "false";
-  j.number("sum_omega_sq", run.sumOmegaSq);
-  j.number("q_source", d.flows.source);
-  j.number("q_bottom", d.flows.bottom);
-  j.number("q_top", d.flows.top);
-  j.number("q_left", d.flows.left);
-  j.number("q_right", d.flows.right);
-  j.number("balance", d.flows.balance);
-  j.number("nu", d.nu ? *d.nu : NAN);
-  j.number("psi_max", d.psiMax.value);
-  j.number("psi_min", d.psiMin.value);
-  j.number("x_psi_max", d.psiMax.x);
-  j.number("y_psi_max", d.psiMax.y);
-  j.number("x_psi_min", d.psiMin.x);
-  j.number("y_psi_min", d.psiMin.y);
+  const HeatFlows& q = d.flows;
+  for (Entry e : {Entry{"sum_omega_sq", run.sumOmegaSq}, {"q_source", q.source}, {"q_bottom", q.bottom},
+                  {"q_top", q.top}, {"q_left", q.left}, {"q_right", q.right}, {"balance", q.balance},
+                  {"nu", d.nu ? *d.nu : NAN}, {"psi_max", d.psiMax.value}, {"psi_min", d.psiMin.value},
+                  {"x_psi_max", d.psiMax.x}, {"y_psi_max", d.psiMax.y}, {"x_psi_min", d.psiMin.x},
+                  {"y_psi_min", d.psiMin.y}})
+    j.number(e.first, e.second);
   j.extreme("u_max", d.uMax);
   j.extreme("v_max", d.vMax);
   return j.text + "\n}\n";
