@@ -8,14 +8,13 @@ namespace plume {
 
 namespace {
 
-// Keeps the first node where `better` holds against the best so far; a NaN
-// never wins.
-template <class Better>
-void consider(Extreme& e, bool& found, double v, int i, int j, Better better) {
-  if (found && !better(v, e.value)) return;
-  if (!found && std::isnan(v)) return;
-  e = {v, i * h, j * h};
-  found = true;
+// Whether v replaces the extreme found so far: the first node wins a tie, a
+// NaN never wins, and anything beats the NaN an extreme starts from.
+bool above(double v, double best) { return v > best || (std::isnan(best) && !std::isnan(v)); }
+bool below(double v, double best) { return v < best || (std::isnan(best) && !std::isnan(v)); }
+
+void keep(bool better, Extreme& e, double v, int i, int j) {
+  if (better) e = {v, i * h, j * h};
 }
 
 }  // namespace
@@ -30,22 +29,15 @@ Derived computeDerived(const Field& t, const Field& psi, const ParameterValues& 
   std::optional<double> conduction = conductionSourceFlow(c);
   if (conduction) d.nu = d.flows.source / *conduction;
 
-  auto greater = [](double a, double b) { return a > b; };
-  auto less = [](double a, double b) { return a < b; };
-  bool psiFound[2] = {false, false}, velocityFound[2] = {false, false};
   for (int i = 0; i <= NX; ++i)
     for (int j = 0; j <= NY; ++j) {
-      consider(d.psiMax, psiFound[0], psi[i][j], i, j, greater);
-      consider(d.psiMin, psiFound[1], psi[i][j], i, j, less);
+      keep(above(psi[i][j], d.psiMax.value), d.psiMax, psi[i][j], i, j);
+      keep(below(psi[i][j], d.psiMin.value), d.psiMin, psi[i][j], i, j);
       if (i == 0 || i == NX || j == 0 || j == NY) continue;
-      consider(d.uMax, velocityFound[0], std::fabs(velocityU(psi, i, j)), i, j, greater);
-      consider(d.vMax, velocityFound[1], std::fabs(velocityV(psi, i, j)), i, j, greater);
+      const double u = std::fabs(velocityU(psi, i, j)), v = std::fabs(velocityV(psi, i, j));
+      keep(above(u, d.uMax.value), d.uMax, u, i, j);
+      keep(above(v, d.vMax.value), d.vMax, v, i, j);
     }
-  // A field of NaN only: its extremes are NaN too.
-  for (int k = 0; k < 2; ++k) {
-    if (!psiFound[k]) (k == 0 ? d.psiMax : d.psiMin) = {NAN, NAN, NAN};
-    if (!velocityFound[k]) (k == 0 ? d.uMax : d.vMax) = {NAN, NAN, NAN};
-  }
   return d;
 }
 

@@ -4,6 +4,7 @@
 // y = j*h. Pure functions of the fields and the case.
 #pragma once
 
+#include <cmath>
 #include <optional>
 
 #include "output/heat_flows.h"
@@ -12,9 +13,10 @@
 
 namespace plume {
 
+// NaN, position too, where every candidate is NaN.
 struct Extreme {
-  double value = 0.0;
-  double x = 0.0, y = 0.0;  // position of the first node in the order of rows i, then columns j
+  double value = NAN;
+  double x = NAN, y = NAN;  // the first node with that value in the order of rows i, then columns j
 };
 
 struct Derived {
