@@ -30,7 +30,7 @@ def result_path(workdir, folder, gr_text):
     return os.path.join(workdir, RESULT_DIR, folder, "%s_Pr_2700_Gr_%s.txt" % (folder, gr_text))
 
 
-def _same_gr(name_text, wanted):
+def same_gr(name_text, wanted):
     if name_text == wanted:
         return True
     try:
@@ -55,7 +55,7 @@ def find_gr(workdir, wanted=None):
     if wanted is None:
         return max(found)[1]
     for _, text in found:
-        if _same_gr(text, wanted):
+        if same_gr(text, wanted):
             return text
     raise ResultError("no result files for Gr = %s in %s (found Gr = %s)"
                       % (wanted, folder, ", ".join(sorted(t for _, t in found))))
