@@ -10,7 +10,6 @@
 #include <limits>
 #include <string_view>
 
-#include "output/results.h"
 #include "platform/number_format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -24,9 +23,36 @@ namespace plume {
 namespace {
 
 constexpr char kMagic[8] = {'P', 'L', 'U', 'M', 'E', 'C', 'K', 'P'};
-constexpr std::size_t kHeaderSize = 120;
 constexpr int kStoredRows = NX / 2 + 1;  // rows 0 .. 600: the computed half and the axis row
 constexpr std::size_t kFieldBytes = std::size_t(kStoredRows) * kCols * 8;
+
+// The file's layout (checkpoint.h), read and written only through this table.
+struct Slot {
+  std::size_t offset, size;
+  constexpr std::size_t end() const { return offset + size; }
+};
+namespace at {
+constexpr Slot magic{0, 8};
+constexpr Slot version{magic.end(), 4};
+constexpr Slot rows{version.end(), 4};
+constexpr Slot cols{rows.end(), 4};
+constexpr Slot storedRows{cols.end(), 4};
+constexpr Slot parameters{storedRows.end(), 6 * 8};  // Gr, Pr, tBottom, tTop, tLeft, tRight
+constexpr Slot completed{parameters.end(), 8};
+constexpr Slot prevSum{completed.end(), 8};
+constexpr Slot residual{prevSum.end(), 8};
+constexpr Slot sum{residual.end(), 8};
+constexpr Slot seconds{sum.end(), 8};
+constexpr Slot flags{seconds.end(), 4};
+constexpr Slot zero{flags.end(), 4};
+constexpr Slot fields{zero.end(), 3 * kFieldBytes};  // T, Omega, Psi
+constexpr Slot crc{fields.end(), 4};
+}  // namespace at
+constexpr std::size_t kHeaderSize = at::fields.offset;
+constexpr std::size_t kFileSize = at::crc.end();
+static_assert(kHeaderSize == 120 && at::flags.offset == 112 && at::parameters.offset == 24);
+static_assert(kFileSize == 120 + 3 * std::size_t(601) * 921 * 8 + 4);
+constexpr std::uint32_t kConvergedFlag = 1;
 
 // A checkpoint this process has read or written may be replaced; any other
 // one is kept as "….bin.old" by the first write.
@@ -88,25 +114,25 @@ std::string exact(double v) {
 }
 
 std::string encode(const CheckpointMeta& meta) {
-  std::string bytes(checkpointSize(), '\0');
+  std::string bytes(kFileSize, '\0');
   auto* p = reinterpret_cast<unsigned char*>(bytes.data());
-  std::memcpy(p, kMagic, 8);
-  putU32(p + 8, kCheckpointVersion);
-  putU32(p + 12, kRows);
-  putU32(p + 16, kCols);
-  putU32(p + 20, kStoredRows);
-  for (int k = 0; k < 6; ++k) putF64(p + 24 + 8 * k, parameterAt(parameterValues, k));
-  putU64(p + 72, static_cast<std::uint64_t>(meta.completedIterations));
-  putF64(p + 80, meta.prevOmegaSqSum);
-  putF64(p + 88, meta.lastResidual);
-  putF64(p + 96, omegaSqSum);
-  putF64(p + 104, meta.loopSeconds);
-  putU32(p + 112, meta.converged ? 1u : 0u);
-  unsigned char* out = p + kHeaderSize;
+  std::memcpy(p + at::magic.offset, kMagic, at::magic.size);
+  putU32(p + at::version.offset, kCheckpointVersion);
+  putU32(p + at::rows.offset, kRows);
+  putU32(p + at::cols.offset, kCols);
+  putU32(p + at::storedRows.offset, kStoredRows);
+  for (int k = 0; k < 6; ++k) putF64(p + at::parameters.offset + 8 * k, parameterAt(parameterValues, k));
+  putU64(p + at::completed.offset, static_cast<std::uint64_t>(meta.completedIterations));
+  putF64(p + at::prevSum.offset, meta.prevOmegaSqSum);
+  putF64(p + at::residual.offset, meta.lastResidual);
+  putF64(p + at::sum.offset, omegaSqSum);
+  putF64(p + at::seconds.offset, meta.loopSeconds);
+  putU32(p + at::flags.offset, meta.converged ? kConvergedFlag : 0u);
+  unsigned char* out = p + at::fields.offset;
   for (const Field* f : {&T, &Omega, &Psi})
     for (int i = 0; i < kStoredRows; ++i)
       for (int j = 0; j < kCols; ++j, out += 8) putF64(out, (*f)[i][j]);
-  putU32(out, crc(p, bytes.size() - 4));
+  putU32(p + at::crc.offset, crc(p, at::crc.offset));
   return bytes;
 }
 
@@ -127,17 +153,18 @@ CheckpointRead validate(const std::string& path, const std::string& bytes,
     appendInteger(s, static_cast<long long>(n));
     return s;
   };
-  if (bytes.size() >= 8 && std::memcmp(p, kMagic, 8) != 0)
+  if (bytes.size() >= at::magic.end() && std::memcmp(p + at::magic.offset, kMagic, at::magic.size) != 0)
     return refused(path, ru("это не файл контрольной точки plume").str());
   if (bytes.size() < kHeaderSize)
     return refused(path, ru("файл обрезан: ").str() + sizeText(bytes.size()) +
                              ru(" байт вместо ").str() + sizeText(checkpointSize()));
-  std::uint32_t version = getU32(p + 8);
+  std::uint32_t version = getU32(p + at::version.offset);
   if (version != kCheckpointVersion)
     return refused(path, ru("формат версии ").str() + sizeText(version) +
                              ru(", эта программа читает версию ").str() +
                              sizeText(kCheckpointVersion));
-  std::uint32_t rows = getU32(p + 12), cols = getU32(p + 16), storedRows = getU32(p + 20);
+  std::uint32_t rows = getU32(p + at::rows.offset), cols = getU32(p + at::cols.offset),
+                storedRows = getU32(p + at::storedRows.offset);
   if (rows != kRows || cols != kCols || storedRows != kStoredRows)
     return refused(path, ru("сетка ").str() + sizeText(rows) + "x" + sizeText(cols) + " (" +
                              sizeText(storedRows) +
@@ -149,10 +176,10 @@ CheckpointRead validate(const std::string& path, const std::string& bytes,
                                                           : ru("файл длиннее формата: ").str()) +
                              sizeText(bytes.size()) + ru(" байт вместо ").str() +
                              sizeText(checkpointSize()));
-  if (crc(p, bytes.size() - 4) != getU32(p + bytes.size() - 4))
+  if (crc(p, at::crc.offset) != getU32(p + at::crc.offset))
     return refused(path, ru("файл поврежден: контрольная сумма не совпадает").str());
   double values[6];
-  for (int k = 0; k < 6; ++k) values[k] = getF64(p + 24 + 8 * k);
+  for (int k = 0; k < 6; ++k) values[k] = getF64(p + at::parameters.offset + 8 * k);
   stored = {values[0], values[1], values[2], values[3], values[4], values[5]};
   if (expected != nullptr)
     for (int k = 0; k < 6; ++k) {
@@ -164,11 +191,11 @@ CheckpointRead validate(const std::string& path, const std::string& bytes,
                                  exact(want));
     }
   CheckpointRead r{CheckpointStatus::Loaded, ""};
-  r.meta.completedIterations = static_cast<std::int64_t>(getU64(p + 72));
-  r.meta.prevOmegaSqSum = getF64(p + 80);
-  r.meta.lastResidual = getF64(p + 88);
-  r.meta.loopSeconds = getF64(p + 104);
-  r.meta.converged = (getU32(p + 112) & 1u) != 0;
+  r.meta.completedIterations = static_cast<std::int64_t>(getU64(p + at::completed.offset));
+  r.meta.prevOmegaSqSum = getF64(p + at::prevSum.offset);
+  r.meta.lastResidual = getF64(p + at::residual.offset);
+  r.meta.loopSeconds = getF64(p + at::seconds.offset);
+  r.meta.converged = (getU32(p + at::flags.offset) & kConvergedFlag) != 0;
   if (r.meta.completedIterations < 0 ||
       r.meta.completedIterations > std::numeric_limits<int>::max())
     return refused(path, ru("неверный номер итерации").str());
@@ -198,13 +225,13 @@ CheckpointRead readAndValidate(const std::string& path, const ParameterValues* e
 // its walls as the initial state and the wall-vorticity rule leave them.
 void load(const unsigned char* p, const ParameterValues& values) {
   setInitialState(values);
-  const unsigned char* in = p + kHeaderSize;
+  const unsigned char* in = p + at::fields.offset;
   for (Field* f : {&T, &Omega, &Psi})
     for (int i = 0; i < kStoredRows; ++i)
       for (int j = 0; j < kCols; ++j, in += 8) (*f)[i][j] = getF64(in);
   mirrorHalf(T, Omega, Psi);
   mirrorWallVorticity(Omega);
-  omegaSqSum = getF64(p + 96);
+  omegaSqSum = getF64(p + at::sum.offset);
 }
 
 void warnNotWritten(const std::string& path, std::string_view why) {
@@ -214,7 +241,7 @@ void warnNotWritten(const std::string& path, std::string_view why) {
 
 }  // namespace
 
-std::size_t checkpointSize() { return kHeaderSize + 3 * kFieldBytes + 4; }
+std::size_t checkpointSize() { return kFileSize; }
 
 std::string checkpointPath() {
   return "Result/251_301_5_150/checkpoint_Gr_" + formatNumber(Gr) + ".bin";
@@ -222,40 +249,23 @@ std::string checkpointPath() {
 
 bool writeCheckpoint(const CheckpointMeta& meta) {
   const std::string path = checkpointPath();
-  const std::string temp = path + ".tmp";
-  const std::string bytes = encode(meta);
-  std::FILE* f = std::fopen(temp.c_str(), "wb");
-  if (f == nullptr) {
-    warnNotWritten(path, ru("файл не создается"));
-    return false;
-  }
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  ok = std::fflush(f) == 0 && ok;
-  if (ok) syncFile(f);
-  ok = std::fclose(f) == 0 && ok;
-  if (!ok) {
-    std::remove(temp.c_str());
-    warnNotWritten(path, ru("ошибка записи"));
-    return false;
-  }
   std::error_code ec;
   if (!ownCheckpoint && std::filesystem::exists(path, ec)) {
     // Another run's checkpoint: keep it under a second name. A hard link
-    // keeps the checkpoint's own name valid until the rename below.
+    // keeps the checkpoint's own name valid until the new one replaces it.
     const std::string old = path + ".old";
     std::filesystem::remove(old, ec);
     std::filesystem::create_hard_link(path, old, ec);
     if (ec)
       std::filesystem::copy_file(path, old, std::filesystem::copy_options::overwrite_existing, ec);
     if (ec) {
-      std::remove(temp.c_str());
       warnNotWritten(path, ru("прежнюю не удалось сохранить как .old"));
       return false;
     }
   }
-  if (!replaceFile(temp, path)) {
-    std::remove(temp.c_str());
-    warnNotWritten(path, ru("не удалось заменить прежнюю"));
+  std::string reason;
+  if (!writeFileAtomically(path, encode(meta), FileKind::Binary, &reason)) {
+    warnNotWritten(path, reason);
     return false;
   }
   ownCheckpoint = true;

@@ -1,7 +1,5 @@
 #include "output/results.h"
 
-#include <cstdio>
-
 #include "platform/number_format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -11,6 +9,8 @@ namespace plume {
 
 namespace {
 
+constexpr const char* kResultRoot = "Result/251_301_5_150";
+constexpr const char* kFolders[5] = {"T", "W", "V", "Vy", "Vx"};
 constexpr const char* kPrefixes[5] = {
     "Result/251_301_5_150/T/T_Pr_2700_Gr_",  "Result/251_301_5_150/W/W_Pr_2700_Gr_",
     "Result/251_301_5_150/V/V_Pr_2700_Gr_",  "Result/251_301_5_150/Vy/Vy_Pr_2700_Gr_",
@@ -68,6 +68,19 @@ void warnNotWritten(const std::string& path) {
 
 }  // namespace
 
+bool prepareResultFolders() {
+  for (const char* folder : kFolders) {
+    const std::string path = std::string(kResultRoot) + "/" + folder;
+    if (std::optional<std::string> reason = prepareFolder(path)) {
+      consoleWrite(ru("Папку '").str() + path +
+                   ru("' не удалось создать или записать в нее: ").str() + *reason +
+                   ru("\nРезультаты сохранить нельзя; расчет не начат.\n").str());
+      return false;
+    }
+  }
+  return true;
+}
+
 std::string resultFileName(int index) {
   return kPrefixes[index] + formatNumber(Gr) + ".txt";
 }
@@ -82,27 +95,16 @@ std::string resultFileText(int index) {
   }
 }
 
-bool writeFileAtomically(const std::string& path, std::string_view bytes) {
-  std::string temp = path + ".tmp";
-  std::FILE* f = std::fopen(temp.c_str(), "w");
-  if (f == nullptr) {
-    warnNotWritten(path);
-    return false;
+bool writeResults() {
+  bool all = true;
+  for (int k = 0; k < 5; ++k) {
+    const std::string path = resultFileName(k);
+    if (!writeFileAtomically(path, resultFileText(k), FileKind::Text)) {
+      warnNotWritten(path);
+      all = false;
+    }
   }
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  ok = std::fflush(f) == 0 && ok;
-  if (ok) syncFile(f);
-  ok = std::fclose(f) == 0 && ok;
-  if (ok) ok = replaceFile(temp, path);
-  if (!ok) {
-    std::remove(temp.c_str());
-    warnNotWritten(path);
-  }
-  return ok;
-}
-
-void writeResults() {
-  for (int k = 0; k < 5; ++k) writeFileAtomically(resultFileName(k), resultFileText(k));
+  return all;
 }
 
 }  // namespace plume

@@ -3,9 +3,14 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 namespace plume {
+
+// Creates the result folders, which also hold the checkpoints, where missing
+// (as mkdir -p would) and makes sure files can be written in them. False,
+// after a message naming the folder and the system's reason, when one cannot
+// be created or written.
+bool prepareResultFolders();
 
 // Relative path of result file `index` (0 .. 4) for the current Gr.
 std::string resultFileName(int index);
@@ -13,13 +18,9 @@ std::string resultFileName(int index);
 // Complete text of result file `index` from the current fields.
 std::string resultFileText(int index);
 
-// Writes all five files from the current fields. A file that cannot be
-// written gets a one-line warning; the others are still written.
-void writeResults();
-
-// Writes `bytes` to `path` through a temporary file in the same folder that
-// replaces the old file only when complete. Prints a warning and returns
-// false when the file could not be written.
-bool writeFileAtomically(const std::string& path, std::string_view bytes);
+// Writes all five files from the current fields, each replacing its old one
+// only when complete. A file that cannot be written gets a one-line warning;
+// the others are still written. False when any was not written.
+bool writeResults();
 
 }  // namespace plume

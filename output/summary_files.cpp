@@ -4,7 +4,8 @@
 #include <utility>
 
 #include "platform/number_format.h"
-#include "output/results.h"
+#include "platform/platform.h"
+#include "platform/text.h"
 
 namespace plume {
 
@@ -82,8 +83,10 @@ std::string axisCsv(const Field& t, const Field& psi) {
 
 Derived writeSummary(const ParameterValues& c, const RunFacts& run) {
   Derived d = computeDerived(T, Psi, c);
-  writeFileAtomically(summaryPath(c.Gr), summaryJson(c, run, d));
-  writeFileAtomically(axisPath(c.Gr), axisCsv(T, Psi));
+  for (const auto& [path, text] : {std::pair{summaryPath(c.Gr), summaryJson(c, run, d)},
+                                   std::pair{axisPath(c.Gr), axisCsv(T, Psi)}})
+    if (!writeFileAtomically(path, text, FileKind::Text))
+      consoleWrite(ru("Предупреждение: не удалось записать файл '").str() + path + "'\n");
   return d;
 }
 

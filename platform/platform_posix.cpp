@@ -53,8 +53,6 @@ std::string reportFileName() { return cp1251ToUtf8(ru("Отчет.txt")); }
 
 void syncFile(std::FILE* f) { fsync(fileno(f)); }
 
-bool folderWritable(const std::string& path) { return access(path.c_str(), W_OK | X_OK) == 0; }
-
 bool replaceFile(const std::string& temp, const std::string& target) {
   if (std::rename(temp.c_str(), target.c_str()) != 0) return false;
   // The new name is on the disk only once its folder is.

@@ -39,8 +39,6 @@ std::string reportFileName() { return ru("Отчет.txt").str(); }
 
 void syncFile(std::FILE* f) { _commit(_fileno(f)); }
 
-bool folderWritable(const std::string& path) { return _access(path.c_str(), 2) == 0; }
-
 bool replaceFile(const std::string& temp, const std::string& target) {
   return MoveFileExA(temp.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;

@@ -1,9 +1,16 @@
 // plume: steady natural convection around a line heat source in a cavity.
 // Reads Result/parametrs in the working directory. `plume --resume`
 // continues the run saved in this Gr's checkpoint; no other argument is taken.
+//
+// Exit status: 0 converged or at the iteration limit, 1 parameter file
+// missing or malformed, a result folder that cannot be made or written, or a
+// checkpoint that cannot be resumed; 2 diverged; 4 a result file or the
+// checkpoint could not be written; 64 bad arguments; 128 + the signal that
+// stopped it.
 
 #include <string_view>
 
+#include "output/results.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "run/outer_loop.h"
@@ -23,7 +30,10 @@ int main(int argc, char** argv) {
     return 64;
   }
   if (!startFromParameterFile()) return 1;
-  checkResultFolders();
+  if (!prepareResultFolders()) {
+    waitForKey();
+    return 1;
+  }
   LoopStart start;
   int status = 0;
   if (!prepareStart(resume, kSchedule, start, status)) {
@@ -46,6 +56,6 @@ int main(int argc, char** argv) {
       return 2;
     default:
       waitForKey();
-      return 0;
+      return anySaveFailed() ? 4 : 0;
   }
 }

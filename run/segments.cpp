@@ -2,9 +2,7 @@
 
 #include <omp.h>
 
-#include <filesystem>
 #include <string>
-#include <vector>
 
 #include "output/checkpoint.h"
 #include "output/results.h"
@@ -28,6 +26,8 @@ double earlierSeconds = 0.0;
 // write the same one again.
 std::int64_t lastCheckpointed = -1;
 
+bool saveFailed = false;
+
 std::string number(long long n) {
   std::string s;
   appendInteger(s, n);
@@ -45,29 +45,6 @@ bool startFromParameterFile() {
   }
   setInitialState(values);
   return true;
-}
-
-void checkResultFolders() {
-  std::vector<std::string> folders = {"Result/251_301_5_150"};
-  for (const char* f : {"T", "W", "V", "Vy", "Vx"})
-    folders.push_back(std::string("Result/251_301_5_150/") + f);
-  std::string missing, readOnly;
-  for (const std::string& folder : folders) {
-    std::error_code ec;
-    if (!std::filesystem::is_directory(folder, ec)) {
-      consoleWrite(ru("Предупреждение: нет папки '").str() + folder +
-                   ru("', файлы в нее записаны не будут\n").str());
-      missing += " " + folder;
-    } else if (!folderWritable(folder)) {
-      consoleWrite(ru("Предупреждение: в папку '").str() + folder +
-                   ru("' нельзя записывать, файлы в нее записаны не будут\n").str());
-      readOnly += " " + folder;
-    }
-  }
-  if (!missing.empty())
-    consoleWrite(ru("Создайте папки в рабочей папке командой: mkdir -p").str() + missing + "\n");
-  if (!readOnly.empty())
-    consoleWrite(ru("Разрешите запись в них, например: chmod u+w").str() + readOnly + "\n");
 }
 
 bool prepareStart(bool resume, const LoopSchedule& schedule, LoopStart& start, int& status) {
@@ -138,14 +115,19 @@ double earlierSegmentsSeconds() { return earlierSeconds; }
 
 void saveRunState(const SavePoint& point) {
   mirrorHalf(T, Omega, Psi);
-  writeResults();
+  if (!writeResults()) saveFailed = true;
   // The iteration count plume printed: the number of the last iteration run.
   writeSummary(parameterValues, {"iterations", point.completed - 1, point.converged, omegaSqSum});
   if (point.diverged || point.completed == lastCheckpointed) return;
   CheckpointMeta meta{point.completed, point.prevOmegaSqSum, earlierSeconds + segmentSeconds(),
                       point.converged, point.residual};
-  if (writeCheckpoint(meta)) lastCheckpointed = point.completed;
+  if (writeCheckpoint(meta))
+    lastCheckpointed = point.completed;
+  else
+    saveFailed = true;
 }
+
+bool anySaveFailed() { return saveFailed; }
 
 void reportLimitReached(const RunOutcome& outcome, const LoopSchedule& schedule) {
   std::string line = ru("Достигнут предел числа итераций (").str() +

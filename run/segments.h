@@ -11,11 +11,6 @@ namespace plume {
 // the file is missing or malformed, after saying why and waiting for a key.
 bool startFromParameterFile();
 
-// Warns at once, naming each folder and the command that creates them, when
-// a result folder or the checkpoint's folder is missing or not writable. The
-// run goes on either way.
-void checkResultFolders();
-
 // Fresh start: tells when a checkpoint exists for this Gr (the first save
 // keeps it as "….bin.old"); `start` stays at iteration 0. Resume: reads the
 // checkpoint into the fields and `start`. False when there is nothing to run,
@@ -34,6 +29,9 @@ double earlierSegmentsSeconds();
 // A save of the loop: the result files, and the checkpoint unless the run
 // diverged (its last finite checkpoint stays).
 void saveRunState(const SavePoint& point);
+
+// True when a save so far could not write a result file or the checkpoint.
+bool anySaveFailed();
 
 // The line that ends a run at the iteration limit, with the last residual.
 void reportLimitReached(const RunOutcome& outcome, const LoopSchedule& schedule);

@@ -1,6 +1,5 @@
 #include "run/summary.h"
 
-#include "output/results.h"
 #include "platform/number_format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -44,7 +43,8 @@ std::string runSummary(double elapsedSeconds, double totalSeconds) {
 void reportRun(double elapsedSeconds, double totalSeconds) {
   std::string summary = runSummary(elapsedSeconds, totalSeconds);
   consoleWrite(summary);
-  writeFileAtomically(reportFileName(), summary);
+  if (!writeFileAtomically(reportFileName(), summary, FileKind::Text))
+    consoleWrite(ru("Предупреждение: не удалось записать файл 'Отчет.txt'\n"));
 }
 
 }  // namespace plume

@@ -118,10 +118,20 @@ void jacobianRow(int i, int j, int field, std::vector<JacobianEntry>& out) {
 
 namespace {
 
+// The columns of `entries` as local indices of the ghosted block, sorted,
+// each once.
+void ghostedColumns(const std::vector<JacobianEntry>& entries, const Block& ghosted,
+                    std::vector<PetscInt>& cols) {
+  cols.clear();
+  for (const JacobianEntry& e : entries)
+    cols.push_back(static_cast<PetscInt>(unknownIndex(e.i, e.j, e.field, ghosted)));
+}
+
 // One process: the rows straight into the matrix's values, in threads. Each
 // row's entries are added to its own values in the order jacobianRow() gives
 // them, as MatSetValues() would add them: the same sums.
 PetscErrorCode assembleWhole(Mat P) {
+  PetscFunctionBeginUser;
   PetscInt n;
   const PetscInt *ia, *ja;
   PetscBool done;
@@ -135,13 +145,12 @@ PetscErrorCode assembleWhole(Mat P) {
     std::vector<JacobianEntry> entries;
 #pragma omp for schedule(static)
     for (PetscInt row = 0; row < n; ++row) {
-      PetscInt node = row / 3;
+      const UnknownPlace place = unknownPlace(row);
       entries.clear();
-      jacobianRow(static_cast<int>(node / kUnknownCols) + 1,
-                  static_cast<int>(node % kUnknownCols) + 1, static_cast<int>(row % 3), entries);
+      jacobianRow(place.i, place.j, place.field, entries);
       const PetscInt *begin = ja + ia[row], *end = ja + ia[row + 1];
       for (const JacobianEntry& e : entries) {
-        PetscInt col = ((PetscInt(e.i) - 1) * kUnknownCols + (e.j - 1)) * 3 + e.field;
+        PetscInt col = static_cast<PetscInt>(unknownIndex(e.i, e.j, e.field, kAllUnknowns));
         const PetscInt* at = std::lower_bound(begin, end, col);
         if (at == end || *at != col) {
           missing = true;
@@ -153,46 +162,73 @@ PetscErrorCode assembleWhole(Mat P) {
   }
   PetscCall(MatSeqAIJRestoreArray(P, &values));
   PetscCall(MatRestoreRowIJ(P, 0, PETSC_FALSE, PETSC_FALSE, &n, &ia, &ja, &done));
-  PetscCheck(!missing, PETSC_COMM_SELF, PETSC_ERR_ARG_OUTOFRANGE, "Jacobian entry outside the structure");
+  PetscCheck(!missing, PETSC_COMM_SELF, PETSC_ERR_ARG_OUTOFRANGE,
+             "Jacobian entry outside the structure");
   PetscCall(MatAssemblyBegin(P, MAT_FINAL_ASSEMBLY));
   PetscCall(MatAssemblyEnd(P, MAT_FINAL_ASSEMBLY));
-  return 0;
+  PetscFunctionReturn(0);
 }
 
 }  // namespace
 
-PetscErrorCode assembleJacobian(Mat P, const Block& o) {
-  PetscBool seq = PETSC_FALSE;
-  PetscCall(PetscObjectTypeCompare(reinterpret_cast<PetscObject>(P), MATSEQAIJ, &seq));
-  if (seq && o.rows == kUnknownRows && o.cols == kUnknownCols) return assembleWhole(P);
+PetscErrorCode createJacobianMatrix(DM da, Mat* J) {
+  PetscFunctionBeginUser;
+  ISLocalToGlobalMapping ltog;
+  PetscCall(DMGetLocalToGlobalMapping(da, &ltog));
+  DMDALocalInfo info;
+  PetscCall(DMDAGetLocalInfo(da, &info));
+  const Block ghosted{info.gys, info.gxs, info.gym, info.gxm};
+  std::vector<PetscInt> rowStart{0}, cols, row;
   std::vector<JacobianEntry> entries;
-  std::vector<MatStencil> cols;
-  std::vector<PetscScalar> values;
-  for (int r = o.row0; r < o.row0 + o.rows; ++r)
-    for (int c = o.col0; c < o.col0 + o.cols; ++c)
+  for (int r = info.ys; r < info.ys + info.ym; ++r)
+    for (int c = info.xs; c < info.xs + info.xm; ++c)
       for (int field = 0; field < 3; ++field) {
         entries.clear();
         jacobianRow(r + 1, c + 1, field, entries);
-        cols.clear();
+        ghostedColumns(entries, ghosted, row);
+        PetscCall(ISLocalToGlobalMappingApply(ltog, static_cast<PetscInt>(row.size()), row.data(),
+                                              row.data()));
+        std::sort(row.begin(), row.end());
+        cols.insert(cols.end(), row.begin(), std::unique(row.begin(), row.end()));
+        rowStart.push_back(static_cast<PetscInt>(cols.size()));
+      }
+  PetscInt n = info.xm * info.ym * 3, N = info.mx * info.my * 3;
+  PetscCall(MatCreate(PETSC_COMM_WORLD, J));
+  PetscCall(MatSetSizes(*J, n, n, N, N));
+  PetscCall(MatSetType(*J, MATAIJ));
+  PetscCall(MatSetLocalToGlobalMapping(*J, ltog, ltog));
+  PetscCall(MatSeqAIJSetPreallocationCSR(*J, rowStart.data(), cols.data(), nullptr));
+  PetscCall(MatMPIAIJSetPreallocationCSR(*J, rowStart.data(), cols.data(), nullptr));
+  PetscCall(MatSetOption(*J, MAT_NEW_NONZERO_LOCATION_ERR, PETSC_TRUE));
+  PetscFunctionReturn(0);
+}
+
+PetscErrorCode assembleJacobian(Mat P, const Block& owned, const Block& ghosted) {
+  PetscFunctionBeginUser;
+  PetscBool seq = PETSC_FALSE;
+  PetscCall(PetscObjectTypeCompare(reinterpret_cast<PetscObject>(P), MATSEQAIJ, &seq));
+  if (seq && owned.rows == kUnknownRows && owned.cols == kUnknownCols) {
+    PetscCall(assembleWhole(P));
+    PetscFunctionReturn(0);
+  }
+  std::vector<JacobianEntry> entries;
+  std::vector<PetscInt> cols;
+  std::vector<PetscScalar> values;
+  for (int r = owned.row0; r < owned.row0 + owned.rows; ++r)
+    for (int c = owned.col0; c < owned.col0 + owned.cols; ++c)
+      for (int field = 0; field < 3; ++field) {
+        entries.clear();
+        jacobianRow(r + 1, c + 1, field, entries);
+        ghostedColumns(entries, ghosted, cols);
         values.clear();
-        for (const JacobianEntry& e : entries) {
-          MatStencil s{};
-          s.j = e.i - 1;
-          s.i = e.j - 1;
-          s.c = e.field;
-          cols.push_back(s);
-          values.push_back(e.value);
-        }
-        MatStencil row{};
-        row.j = r;
-        row.i = c;
-        row.c = field;
-        PetscCall(MatSetValuesStencil(P, 1, &row, static_cast<PetscInt>(cols.size()), cols.data(),
-                                      values.data(), ADD_VALUES));
+        for (const JacobianEntry& e : entries) values.push_back(e.value);
+        const PetscInt row = static_cast<PetscInt>(unknownIndex(r + 1, c + 1, field, ghosted));
+        PetscCall(MatSetValuesLocal(P, 1, &row, static_cast<PetscInt>(cols.size()), cols.data(),
+                                    values.data(), ADD_VALUES));
       }
   PetscCall(MatAssemblyBegin(P, MAT_FINAL_ASSEMBLY));
   PetscCall(MatAssemblyEnd(P, MAT_FINAL_ASSEMBLY));
-  return 0;
+  PetscFunctionReturn(0);
 }
 
 }  // namespace plume::steady

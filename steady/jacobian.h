@@ -3,6 +3,7 @@
 // at e = 0 the mean of the two one-sided derivatives is taken.
 #pragma once
 
+#include <petscdmda.h>
 #include <petscmat.h>
 
 #include <vector>
@@ -26,7 +27,15 @@ struct JacobianEntry {
 // only on (i, j, field), never on the values.
 void jacobianRow(int i, int j, int field, std::vector<JacobianEntry>& out);
 
-// Adds the rows of the nodes of `owned` (unknown coordinates) to `P`.
-PetscErrorCode assembleJacobian(Mat P, const Block& owned);
+// A matrix for the Jacobian on the distributed array `da` holding exactly the
+// entries assembleJacobian() sets, so the factors do not fill in over
+// structural zeros of the full box stencil. The entries of a row depend only
+// on its node (jacobianRow()), so the rows are counted once and set as the
+// matrix's structure.
+PetscErrorCode createJacobianMatrix(DM da, Mat* J);
+
+// Adds the rows of the nodes of `owned` to `P`, whose local numbering is that
+// of the ghosted block `ghosted` around them (unknown coordinates).
+PetscErrorCode assembleJacobian(Mat P, const Block& owned, const Block& ghosted);
 
 }  // namespace plume::steady

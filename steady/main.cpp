@@ -3,19 +3,14 @@
 // solution. Reads Result/parametrs in the working directory, as plume does;
 // PETSc options may be given on the command line or in PETSC_OPTIONS.
 //
-// Exit status: 0 solved and verified, 1 parameter file missing or malformed,
-// 2 no convergence (the best state found is written, marked unconverged),
-// 3 solved but the self-check did not pass (files written, unverified).
+// Exit status: see steady/finish.h.
 
 #include <omp.h>
 #include <petscsys.h>
 
-#include <cmath>
 #include <string>
 
-#include "output/checkpoint.h"
 #include "output/results.h"
-#include "output/summary_files.h"
 #include "platform/number_format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -24,8 +19,9 @@
 #include "state/grid.h"
 #include "state/parameters.h"
 #include "steady/console.h"
+#include "steady/finish.h"
 #include "steady/newton.h"
-#include "steady/self_check.h"
+#include "steady/solver_setup.h"
 
 namespace {
 
@@ -38,76 +34,55 @@ const char kHelp[] =
 
 void printStart() {
   std::string line = ru("Метод Ньютона для стационарного решения: Gr = ").str();
-  appendNumber(line, Gr);
+  appendNumber(line, parameterValues.Gr);
   line += ", Pr = ";
-  appendNumber(line, Pr);
+  appendNumber(line, parameterValues.Pr);
   line += '\n';
   say(line);
 }
 
-void printFailure(const SolveOutcome& o) {
-  std::string line = o.end == SolveEnd::NonFinite
-                         ? ru("Метод Ньютона разошелся: невязка не является конечным числом").str()
-                         : ru("Метод Ньютона не сошелся за ").str();
-  if (o.end != SolveEnd::NonFinite) {
-    appendInteger(line, o.newtonSteps);
-    line += ru(" шагов");
-  }
-  line += ru("; последняя невязка = ");
-  appendNumber(line, o.residual);
-  line += ru(".\nЗаписаны результаты лучшего принятого состояния: это НЕ сошедшееся решение.\n");
-  say(line);
+// Every process learns the first process's verdict.
+PetscErrorCode shareStatus(int* status) {
+  PetscFunctionBeginUser;
+  PetscCallMPI(MPI_Bcast(status, 1, MPI_INT, 0, PETSC_COMM_WORLD));
+  PetscFunctionReturn(0);
 }
 
-int run() {
-  if (!startFromParameterFile()) return 1;
-  if (isFirstProcess()) checkResultFolders();
+PetscErrorCode run(int* status) {
+  PetscFunctionBeginUser;
+  *status = startFromParameterFile() ? kSolved : kNoStart;
+  if (*status == kSolved && isFirstProcess() && !prepareResultFolders()) *status = kNoStart;
+  PetscCall(shareStatus(status));
+  if (*status != kSolved) PetscFunctionReturn(0);
   printStart();
-  double start = omp_get_wtime();
-  SolveOutcome outcome = solveSteady();
-  int status = 0;
+  NewtonRun newton;
+  PetscCall(startNewtonRun(&newton));
+  SteadyProblem problem;
+  PetscCall(createSteadyProblem(&problem));
+  Vec x;
+  PetscCall(DMCreateGlobalVector(problem.da, &x));
+  PetscCall(storeFields(problem, x));
+  SolveOutcome outcome{};
+  PetscCall(solveSteady(problem, x, 0.0, parameterValues, newton, &outcome));
+  PetscCall(VecDestroy(&x));
+  PetscCall(destroySteadyProblem(&problem));
   if (isFirstProcess()) {
-    if (outcome.end != SolveEnd::Converged) {
-      printFailure(outcome);
-      writeResults();
-      writeSummary(parameterValues, {"newton_steps", outcome.newtonSteps, false, NAN});
-      status = 2;
-    } else {
-      std::string line = ru("Решение найдено за ").str();
-      appendInteger(line, outcome.newtonSteps);
-      line += ru(" шагов Ньютона, невязка = ");
-      appendNumber(line, outcome.residual);
-      consoleWrite(line + "\n");
-      SelfCheck check = runSelfCheck();
-      writeResults();
-      writeSummary(parameterValues,
-                   {"newton_steps", outcome.newtonSteps, check.passed, check.omegaSqSum});
-      // plume --resume continues with the next designed iteration, whose
-      // stopping test compares with the self-check's last sum.
-      writeCheckpoint({check.iterations, check.omegaSqSum, omp_get_wtime() - start, false,
-                       std::fabs(check.omegaSqSum - check.previousSum)});
-      if (!check.passed) {
-        line = ru("Самопроверка НЕ пройдена: правило остановки не выполнено за ").str();
-        appendInteger(line, kSelfCheckIterations);
-        line += ru(" итераций.\nФайлы результатов записаны, но решение не проверено.\n");
-        consoleWrite(line);
-        status = 3;
-      }
-    }
-    reportRun(omp_get_wtime() - start);
+    *status = finishState(parameterValues, outcome, MPI_Wtime() - newton.startTime).status;
+    reportRun(MPI_Wtime() - newton.startTime);
   }
-  return status;
+  PetscCall(shareStatus(status));
+  PetscFunctionReturn(0);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   plume::initConsole();
-  if (PetscInitialize(&argc, &argv, nullptr, kHelp) != 0) return 1;
-  int status = run();
-  MPI_Bcast(&status, 1, MPI_INT, 0, PETSC_COMM_WORLD);
+  PetscCall(PetscInitialize(&argc, &argv, nullptr, kHelp));
+  int status = kNoStart;
+  PetscCall(run(&status));
   bool first = isFirstProcess();
-  PetscFinalize();
-  if (status != 1 && first) plume::waitForKey();
+  PetscCall(PetscFinalize());
+  if (status != kNoStart && first) plume::waitForKey();
   return status;
 }

@@ -1,8 +1,12 @@
-// Newton's method on the residual of steady/residual.h: SNES on a
-// distributed array of the computed half (three unknowns per node, the 3 x 3
-// box stencil), with continuation in Gr when Newton from the initial state
-// does not converge.
+// Newton's method on the residual of steady/residual.h, with continuation in
+// Gr (steady/continuation.h) when Newton from the starting state does not
+// converge.
 #pragma once
+
+#include <petscvec.h>
+
+#include "state/parameters.h"
+#include "steady/solver_setup.h"
 
 namespace plume::steady {
 
@@ -14,14 +18,31 @@ enum class SolveEnd {
 
 struct SolveOutcome {
   SolveEnd end;
-  double residual;  // 2-norm of the residual of the last accepted state
-  int newtonSteps;  // Newton steps taken, all stages together
+  double residual;  // 2-norm of the residual of the state chosen to write
+  int newtonSteps;  // Newton steps of this solve, all stages together
+  double reachedGr; // Gr of the last accepted state (the wanted Gr when converged)
 };
 
-// Solves for the fixed point at the current Gr, starting from the fields'
-// current state. On return the fields hold the last accepted state,
-// completed by completeFields(), and Gr its wanted value again. Needs
-// PETSc to be initialised.
-SolveOutcome solveSteady();
+// What the solves of one run share: the step budget of each solve, the
+// numbering of Newton steps (it never restarts within a run) and the clock
+// the step lines show.
+struct NewtonRun {
+  int budget = 100;       // Newton steps allowed in one solve
+  int stepsBefore = 0;    // Newton steps of the earlier solves
+  double startTime = 0;   // MPI_Wtime() at the start of the run
+  bool forcing = true;    // linear tolerances chosen step by step (no -ksp_rtol, -snes_ksp_ew)
+  int stagesBefore = 0;   // continuation stages printed so far
+};
+
+// Reads -steady_max_steps and whether the linear tolerances are the user's.
+PetscErrorCode startNewtonRun(NewtonRun* run);
+
+// Solves for the fixed point of the case `target`, starting from `x`, a state
+// solved at Gr = `fromGr` (0: the initial state) with target's other
+// parameters. On return `x` holds the state chosen to write (the solution, or
+// the best state found, see SolveOutcome) and the fields hold it too,
+// completed for the designed iteration, with target's Gr and Pr.
+PetscErrorCode solveSteady(SteadyProblem& p, Vec x, double fromGr, const ParameterValues& target,
+                           NewtonRun& run, SolveOutcome* outcome);
 
 }  // namespace plume::steady

@@ -19,7 +19,9 @@ void setSource() {
 
 }  // namespace
 
-void loadState(NodeRows u, const Block& g) {
+void loadState(const ParameterValues& c, NodeRows u, const Block& g) {
+  Gr = c.Gr;
+  Pr = c.Pr;
   for (int r = g.row0; r < g.row0 + g.rows; ++r)
     for (int c = g.col0; c < g.col0 + g.cols; ++c) {
       const NodeValues& v = u[r][c];

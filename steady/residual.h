@@ -9,6 +9,7 @@
 #pragma once
 
 #include "state/grid.h"
+#include "state/parameters.h"
 
 namespace plume::steady {
 
@@ -27,14 +28,36 @@ struct Block {
   int row0, col0, rows, cols;
 };
 
+// The numbering of unknowns within a block: node by node, row by row, the
+// three unknowns of a node together (T, Omega, Psi). The matrix's structure,
+// its assembly and the preconditioner's order all number them so.
+inline long unknownIndex(int i, int j, int field, const Block& b) {
+  return ((long(i) - 1 - b.row0) * b.cols + (j - 1 - b.col0)) * 3 + field;
+}
+
+// Grid node and field of unknown `index` of the whole computed half.
+struct UnknownPlace {
+  int i, j, field;
+};
+inline UnknownPlace unknownPlace(long index) {
+  long node = index / 3;
+  return {static_cast<int>(node / kUnknownCols) + 1, static_cast<int>(node % kUnknownCols) + 1,
+          static_cast<int>(index % 3)};
+}
+
+// The whole computed half as one block.
+inline constexpr Block kAllUnknowns{0, 0, kUnknownRows, kUnknownCols};
+
 // Where `u` holds the unknowns of `ghosted`, addressed as u[r][c] in unknown
 // coordinates (the layout of a distributed array's local part).
 using NodeRows = const NodeValues* const*;
 
 // Stores the unknowns of `ghosted` into the process-wide fields and completes
 // what the updates read around them: the source node's held values, row 601
-// from row 599 (when `ghosted` holds it) and the wall vorticity.
-void loadState(NodeRows u, const Block& ghosted);
+// from row 599 (when `ghosted` holds it) and the wall vorticity. The updates
+// read Gr and Pr beside the fields: they are set from `c`, the case solved
+// for (its wall temperatures are those the fields' walls already hold).
+void loadState(const ParameterValues& c, NodeRows u, const Block& ghosted);
 
 // True at the source node, whose values are held.
 inline bool isSourceNode(int i, int j) { return i == srcI && j == srcJ; }

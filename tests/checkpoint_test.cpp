@@ -253,12 +253,26 @@ TEST(CheckpointStart, ConvergedRunIsNotResumedDivergedKeepsTheCheckpointMissingF
   EXPECT_EQ(runShort(dir.path, 1).status, 2);
   EXPECT_EQ(readFile(dir.path / "Result/251_301_5_150/checkpoint_Gr_1e+200.bin"), "last finite");
 
+}
+
+TEST(ResultFolders, MissingOnesAreMadeOnesThatCannotBeAreNamedBeforeAnyWork) {
   ScratchDir bare;
   makeWorkingDir(bare.path, "1 0.71 0 0 0 0\n", false);
-  r = runShort(bare.path, 1);
-  EXPECT_EQ(r.status, 0);
-  std::string mkdir = "mkdir -p Result/251_301_5_150";
-  for (const char* f : kResultFolders) mkdir += std::string(" Result/251_301_5_150/") + f;
-  EXPECT_NE(r.output.find("нет папки 'Result/251_301_5_150/Vx'"), std::string::npos) << r.output;
-  EXPECT_LT(r.output.find(mkdir + "\n"), r.output.find("Итерация = 0")) << r.output;
+  RunResult r = runShort(bare.path, 1);
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(r.output.starts_with("Итерация = 0")) << r.output;
+  for (const char* f : kResultFolders)
+    EXPECT_TRUE(std::filesystem::exists(bare.path / resultPath(f, "1"))) << f;
+
+  // A file where a folder must be: no folder, no iteration, no report.
+  ScratchDir blocked;
+  makeWorkingDir(blocked.path, "1 0.71 0 0 0 0\n", false);
+  std::ofstream(blocked.path / "Result/251_301_5_150") << "a file";
+  r = runShort(blocked.path, 1);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.output.starts_with("Папку 'Result/251_301_5_150/T' не удалось создать или "
+                                   "записать в нее: ") &&
+              r.output.ends_with("расчет не начат.\n"))
+      << r.output;
+  EXPECT_EQ(filesBelow(blocked.path).size(), 2u);
 }

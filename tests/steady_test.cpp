@@ -17,6 +17,7 @@
 
 #include "platform/text.h"
 #include "solver/node_update.h"
+#include "steady/continuation.h"
 #include "steady/forcing.h"
 #include "steady/jacobian.h"
 #include "steady/residual.h"
@@ -52,7 +53,7 @@ Nodes randomState(std::uint64_t seed) {
 void load(const Nodes& u) {
   std::vector<const NodeValues*> rows(kUnknownRows);
   for (int r = 0; r < kUnknownRows; ++r) rows[r] = &u[std::size_t(r) * kUnknownCols];
-  loadState(rows.data(), {0, 0, kUnknownRows, kUnknownCols});
+  loadState({3e4, 0.71, 1, 0.3, 0.25, -0.5}, rows.data(), {0, 0, kUnknownRows, kUnknownCols});
 }
 
 NodeValues& at(Nodes& u, int i, int j) { return u[std::size_t(i - 1) * kUnknownCols + (j - 1)]; }
@@ -151,6 +152,42 @@ TEST(SteadyForcing, FactorsAreRenewedWhenTheyGainLessThanAFactorTwoPerIteration)
   EXPECT_FALSE(factorsWornOut(3, 0.9));   // too few iterations to judge
   EXPECT_FALSE(factorsWornOut(6, 1e-3));  // 0.32 per iteration
   EXPECT_TRUE(factorsWornOut(13, 0.07));  // 0.81 per iteration: seen at Gr 2e6
+}
+
+// Stages from Gr = 0 to 10^6: the first at 10^5, doubling after quick
+// stages, halving after failed ones, never past the wanted Gr.
+TEST(SteadyContinuation, StepsGrowAfterQuickStagesAndHalveAfterFailedOnes) {
+  Continuation c = startContinuation(0, 1e6);
+  EXPECT_EQ(c.gr, 1e5);
+  ASSERT_TRUE(nextStage(c, true, 3));  // quick: 10^5 + 2 * 10^5
+  EXPECT_EQ(c.gr, 3e5);
+  ASSERT_TRUE(nextStage(c, true, 7));  // slow: the same step
+  EXPECT_EQ(c.gr, 5e5);
+  ASSERT_TRUE(nextStage(c, false, 12));  // failed: from 3e5, half the step
+  EXPECT_EQ(c.accepted, 3e5);
+  EXPECT_EQ(c.gr, 4e5);
+  ASSERT_TRUE(nextStage(c, true, 2));  // 4e5 + 2e5
+  ASSERT_TRUE(nextStage(c, true, 7));  // 6e5 + 2e5
+  ASSERT_TRUE(nextStage(c, true, 2));  // 8e5 + 4e5 would pass 10^6
+  EXPECT_EQ(c.gr, 1e6);
+  EXPECT_EQ(c.step, 2e5);
+}
+
+TEST(SteadyContinuation, GoesStraightToNearbyGrAndGivesUpBelowAThousandthOfIt) {
+  EXPECT_EQ(startContinuation(0, 2e5).gr, 2e5);
+  EXPECT_EQ(startContinuation(0, -3e5).gr, -1e5);  // the sign of the wanted Gr
+  // From a solved state: straight on within a factor 2, else a step of |from|.
+  EXPECT_EQ(startContinuation(1e6, 1.9e6).gr, 1.9e6);
+  Continuation far = startContinuation(1e6, 1e7);
+  EXPECT_EQ(far.gr, 2e6);
+  EXPECT_EQ(far.accepted, 1e6);
+  Continuation down = startContinuation(1e7, 1e5);  // downwards: straight on
+  EXPECT_EQ(down.gr, 1e5);
+  // 2e5 halved 7 times is 1562.5 >= 10^3 (a thousandth of 10^6), 8 times not.
+  Continuation c = startContinuation(0, 1e6);
+  ASSERT_TRUE(nextStage(c, true, 3));
+  for (int k = 0; k < 7; ++k) ASSERT_TRUE(nextStage(c, false, 12)) << k;
+  EXPECT_FALSE(nextStage(c, false, 12));
 }
 
 // The program in a scratch working directory: a run that converges at small Gr

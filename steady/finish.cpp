@@ -1,0 +1,65 @@
+#include "steady/finish.h"
+
+#include <cmath>
+#include <string>
+
+#include "output/checkpoint.h"
+#include "platform/number_format.h"
+#include "output/results.h"
+#include "output/summary_files.h"
+#include "platform/platform.h"
+#include "platform/text.h"
+
+namespace plume::steady {
+
+namespace {
+
+void printFailure(const SolveOutcome& o) {
+  std::string line = o.end == SolveEnd::NonFinite
+                         ? ru("Метод Ньютона разошелся: невязка не является конечным числом").str()
+                         : ru("Метод Ньютона не сошелся за ").str();
+  if (o.end != SolveEnd::NonFinite) {
+    appendInteger(line, o.newtonSteps);
+    line += ru(" шагов");
+  }
+  line += ru("; последняя невязка = ");
+  appendNumber(line, o.residual);
+  line += ru(".\nЗаписаны результаты лучшего принятого состояния: это НЕ сошедшееся решение.\n");
+  consoleWrite(line);
+}
+
+}  // namespace
+
+Finished finishState(const ParameterValues& c, const SolveOutcome& outcome, double seconds) {
+  if (outcome.end != SolveEnd::Converged) {
+    printFailure(outcome);
+    bool written = writeResults();
+    Derived d = writeSummary(c, {"newton_steps", outcome.newtonSteps, false, NAN});
+    return {written ? kNotConverged : kNotSaved, {false, 0, 0.0, 0.0}, d};
+  }
+  std::string line = ru("Решение найдено за ").str();
+  appendInteger(line, outcome.newtonSteps);
+  line += ru(" шагов Ньютона, невязка = ");
+  appendNumber(line, outcome.residual);
+  consoleWrite(line + "\n");
+  SelfCheck check = runSelfCheck();
+  bool written = writeResults();
+  Derived d = writeSummary(c, {"newton_steps", outcome.newtonSteps, check.passed, check.omegaSqSum});
+  // plume --resume continues with the next designed iteration, whose
+  // stopping test compares with the self-check's last sum.
+  written = writeCheckpoint({check.iterations, check.omegaSqSum, seconds, false,
+                             std::fabs(check.omegaSqSum - check.previousSum)}) &&
+            written;
+  int status = kSolved;
+  if (!check.passed) {
+    line = ru("Самопроверка НЕ пройдена: правило остановки не выполнено за ").str();
+    appendInteger(line, kSelfCheckIterations);
+    line += ru(" итераций.\nФайлы результатов записаны, но решение не проверено.\n");
+    consoleWrite(line);
+    status = kUnverified;
+  }
+  if (!written) status = kNotSaved;
+  return {status, check, d};
+}
+
+}  // namespace plume::steady
