@@ -127,6 +127,25 @@ void ghostedColumns(const std::vector<JacobianEntry>& entries, const Block& ghos
     cols.push_back(static_cast<PetscInt>(unknownIndex(e.i, e.j, e.field, ghosted)));
 }
 
+// Calls visit(row, entries, cols) for each row of the nodes of `owned`: its
+// index, its entries and their columns, numbered in the ghosted block.
+template <class Visit>
+PetscErrorCode forEachRow(const Block& owned, const Block& ghosted, Visit visit) {
+  PetscFunctionBeginUser;
+  std::vector<JacobianEntry> entries;
+  std::vector<PetscInt> cols;
+  for (int r = owned.row0; r < owned.row0 + owned.rows; ++r)
+    for (int c = owned.col0; c < owned.col0 + owned.cols; ++c)
+      for (int field = 0; field < 3; ++field) {
+        entries.clear();
+        jacobianRow(r + 1, c + 1, field, entries);
+        ghostedColumns(entries, ghosted, cols);
+        PetscCall(visit(static_cast<PetscInt>(unknownIndex(r + 1, c + 1, field, ghosted)), entries,
+                        cols));
+      }
+  PetscFunctionReturn(0);
+}
+
 // One process: the rows straight into the matrix's values, in threads. Each
 // row's entries are added to its own values in the order jacobianRow() gives
 // them, as MatSetValues() would add them: the same sums.
@@ -178,20 +197,17 @@ PetscErrorCode createJacobianMatrix(DM da, Mat* J) {
   DMDALocalInfo info;
   PetscCall(DMDAGetLocalInfo(da, &info));
   const Block ghosted{info.gys, info.gxs, info.gym, info.gxm};
-  std::vector<PetscInt> rowStart{0}, cols, row;
-  std::vector<JacobianEntry> entries;
-  for (int r = info.ys; r < info.ys + info.ym; ++r)
-    for (int c = info.xs; c < info.xs + info.xm; ++c)
-      for (int field = 0; field < 3; ++field) {
-        entries.clear();
-        jacobianRow(r + 1, c + 1, field, entries);
-        ghostedColumns(entries, ghosted, row);
-        PetscCall(ISLocalToGlobalMappingApply(ltog, static_cast<PetscInt>(row.size()), row.data(),
-                                              row.data()));
-        std::sort(row.begin(), row.end());
-        cols.insert(cols.end(), row.begin(), std::unique(row.begin(), row.end()));
-        rowStart.push_back(static_cast<PetscInt>(cols.size()));
-      }
+  std::vector<PetscInt> rowStart{0}, cols;
+  PetscCall(forEachRow({info.ys, info.xs, info.ym, info.xm}, ghosted,
+                       [&](PetscInt, const std::vector<JacobianEntry>&, std::vector<PetscInt>& row) {
+                         PetscFunctionBeginUser;
+                         PetscCall(ISLocalToGlobalMappingApply(
+                             ltog, static_cast<PetscInt>(row.size()), row.data(), row.data()));
+                         std::sort(row.begin(), row.end());
+                         cols.insert(cols.end(), row.begin(), std::unique(row.begin(), row.end()));
+                         rowStart.push_back(static_cast<PetscInt>(cols.size()));
+                         PetscFunctionReturn(0);
+                       }));
   PetscInt n = info.xm * info.ym * 3, N = info.mx * info.my * 3;
   PetscCall(MatCreate(PETSC_COMM_WORLD, J));
   PetscCall(MatSetSizes(*J, n, n, N, N));
@@ -211,21 +227,17 @@ PetscErrorCode assembleJacobian(Mat P, const Block& owned, const Block& ghosted)
     PetscCall(assembleWhole(P));
     PetscFunctionReturn(0);
   }
-  std::vector<JacobianEntry> entries;
-  std::vector<PetscInt> cols;
   std::vector<PetscScalar> values;
-  for (int r = owned.row0; r < owned.row0 + owned.rows; ++r)
-    for (int c = owned.col0; c < owned.col0 + owned.cols; ++c)
-      for (int field = 0; field < 3; ++field) {
-        entries.clear();
-        jacobianRow(r + 1, c + 1, field, entries);
-        ghostedColumns(entries, ghosted, cols);
-        values.clear();
-        for (const JacobianEntry& e : entries) values.push_back(e.value);
-        const PetscInt row = static_cast<PetscInt>(unknownIndex(r + 1, c + 1, field, ghosted));
-        PetscCall(MatSetValuesLocal(P, 1, &row, static_cast<PetscInt>(cols.size()), cols.data(),
-                                    values.data(), ADD_VALUES));
-      }
+  PetscCall(forEachRow(owned, ghosted,
+                       [&](PetscInt row, const std::vector<JacobianEntry>& entries,
+                           std::vector<PetscInt>& cols) {
+                         PetscFunctionBeginUser;
+                         values.clear();
+                         for (const JacobianEntry& e : entries) values.push_back(e.value);
+                         PetscCall(MatSetValuesLocal(P, 1, &row, static_cast<PetscInt>(cols.size()),
+                                                     cols.data(), values.data(), ADD_VALUES));
+                         PetscFunctionReturn(0);
+                       }));
   PetscCall(MatAssemblyBegin(P, MAT_FINAL_ASSEMBLY));
   PetscCall(MatAssemblyEnd(P, MAT_FINAL_ASSEMBLY));
   PetscFunctionReturn(0);
