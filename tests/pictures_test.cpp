@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -193,4 +196,53 @@ TEST(Pictures, BadResultFilesStopBothCommandsWithTheirNames) {
   r = runTool(dir.path, "plume-vtk", "");
   EXPECT_NE(r.output.find("missing result file"), std::string::npos) << r.output;
   EXPECT_FALSE(fs::exists(dir.path / "pictures") || fs::exists(dir.path / "vtk"));
+}
+
+TEST(Pictures, DrawsACheckpointsExactFieldsAndABranchTable) {
+  if (!hasMatplotlib()) GTEST_SKIP() << "/usr/bin/python3 lacks matplotlib or numpy";
+  ScratchDir dir;
+  makeWorkingDir(dir.path, "100000 0.71 0 0 0 0\n");
+  // A checkpoint in the program's layout: the stored half, rows 0 .. 600.
+  const int rows = 1201, cols = 921, stored = 601;
+  std::string ckpt = "PLUMECKP";
+  auto put = [&ckpt](auto v) { ckpt.append(reinterpret_cast<const char*>(&v), sizeof v); };
+  put(std::uint32_t{1}), put(std::uint32_t(rows)), put(std::uint32_t(cols)), put(std::uint32_t(stored));
+  for (double p : {1.25e8, 0.71, 0.0, 0.0, 0.0, 0.0}) put(p);
+  ckpt.append(48, '\0');
+  auto value = [](int f, int i, int j) {
+    return f == 0 ? 0.1 * i + 1e-17 * j : (f == 1 ? i - 0.5 * j : std::ldexp(1.0 + j, -i));
+  };
+  for (int f = 0; f < 3; ++f)
+    for (int i = 0; i < stored; ++i)
+      for (int j = 0; j < cols; ++j) put(value(f, i, j));
+  put(std::uint32_t(crc32(0, reinterpret_cast<const unsigned char*>(ckpt.data()), ckpt.size())));
+  fs::path file = dir.path / "Result/251_301_5_150/checkpoint_branch_7_Gr_1.25e+08.bin";
+  std::ofstream(file, std::ios::binary) << ckpt;
+  std::string read = "/usr/bin/python3 -c 'import sys; sys.path.insert(0, \"" + kTools.string() +
+                     "\"); import plume_results as p; r, gr, pr = p.load_checkpoint(\"" + file.string() +
+                     "\"); print(repr(r.T[1197][4]), repr(r.Omega[1190][3]), repr(r.Psi[1199][8]), gr, r.gr_text)'";
+  RunResult values = runIn(dir.path, read);
+  // Row 1197 mirrors row 3: T even, Omega and Psi odd, every bit kept.
+  auto text = [](double v) {
+    char b[32];
+    return std::string(b, std::to_chars(b, b + sizeof b, v).ptr);
+  };
+  EXPECT_EQ(values.output, text(value(0, 3, 4)) + " " + text(-value(1, 10, 3)) + " " +
+                               text(-value(2, 1, 8)) + " 125000000.0 1.25e+08\n") << values.output;
+
+  RunResult r = runTool(dir.path, "plume-pictures", "--checkpoint " + file.string() + " --out pics");
+  ASSERT_EQ(r.status, 0) << r.output;
+  std::string png = readFile(dir.path / "pics/temperature_branch_7_Gr_1.25e+08.png");
+  EXPECT_NE(png.find("Gr = 1.25e+08, checkpoint_branch_7_Gr_1.25e+08.bin"), std::string::npos);
+
+  std::ofstream(dir.path / "Result/251_301_5_150/branch.csv")
+      << "k,s,gr,psi_max,nu,q_source,sum_omega_sq,stable,lambda_sym_re,lambda_sym_im,lambda_anti_re,"
+         "lambda_anti_im,label\n0,0,1e5,1,2,,,1,,,,,\n1,0.1,2e5,2,3,,,1,,,,,\n2,0.2,3e5,3,,,,0,,,,,fold\n"
+         "3,0.3,2e5,4,5,,,,,,,,\n";
+  r = runTool(dir.path, "plume-pictures", "--branch .");
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(readFile(dir.path / "pictures/branch.png").substr(0, 8), "\x89PNG\r\n\x1a\n");
+  r = runTool(dir.path, "plume-pictures", "--branch nowhere");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("nowhere/Result/251_301_5_150/branch.csv: cannot be read"), std::string::npos) << r.output;
 }

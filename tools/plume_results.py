@@ -237,3 +237,58 @@ def state_text(summary):
     if summary.get("verified") is True:
         return "converged after %s iterations" % n_text
     return "after %s iterations" % n_text
+
+
+CHECKPOINT_HEADER = 120
+
+
+def load_checkpoint(path):
+    """The exact fields of a checkpoint (output/checkpoint.h): rows 0 .. axis
+    of T, Omega and Psi as stored, the other half by the mirror rule (T even,
+    Omega and Psi odd about the axis). Returns (Results, Gr, Pr)."""
+    import struct
+    import zlib
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except OSError as e:
+        raise ResultError("%s: cannot be read: %s" % (path, e))
+    if len(data) < CHECKPOINT_HEADER + 4 or data[:8] != b"PLUMECKP":
+        raise ResultError("%s: not a checkpoint" % path)
+    rows, cols, stored = struct.unpack_from("<III", data, 12)
+    gr, pr = struct.unpack_from("<dd", data, 24)
+    size = CHECKPOINT_HEADER + 3 * stored * cols * 8 + 4
+    if len(data) != size or stored != (rows - 1) // 2 + 1:
+        raise ResultError("%s: damaged: %d bytes, a %d x %d grid needs %d" % (path, len(data), rows, cols, size))
+    if zlib.crc32(data[:-4]) != struct.unpack_from("<I", data, size - 4)[0]:
+        raise ResultError("%s: damaged: the CRC does not match" % path)
+    fields = np.frombuffer(data, dtype="<f8", count=3 * stored * cols, offset=CHECKPOINT_HEADER)
+    fields = fields.reshape(3, stored, cols)
+    full = []
+    for k, sign in ((0, 1.0), (1, -1.0), (2, -1.0)):
+        whole = np.empty((rows, cols))
+        whole[:stored] = fields[k]
+        whole[stored:] = sign * fields[k][stored - 2::-1]
+        full.append(whole)
+    return Results("%g" % gr, full[0], full[1], full[2]), gr, pr
+
+
+def read_branch(path):
+    """The rows of a branch.csv as a dict of columns (numbers, NaN where
+    empty; `label` as text)."""
+    import csv
+    try:
+        with open(path, newline="") as f:
+            rows = list(csv.DictReader(f))
+    except OSError as e:
+        raise ResultError("%s: cannot be read: %s" % (path, e))
+    if not rows or "gr" not in rows[0]:
+        raise ResultError("%s: no branch rows" % path)
+    columns = {}
+    for name in rows[0]:
+        if name == "label":
+            columns[name] = [r[name] or "" for r in rows]
+        else:
+            columns[name] = np.array([float(r[name]) if r[name] not in ("", None) else np.nan
+                                      for r in rows])
+    return columns

@@ -1,0 +1,340 @@
+#include "steady/branch_run.h"
+
+#include <omp.h>
+#include <petscdmda.h>
+#include <petscsnes.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "output/checkpoint.h"
+#include "platform/number_format.h"
+#include "output/results.h"
+#include "platform/text.h"
+#include "state/grid.h"
+#include "state/parameters.h"
+#include "steady/arclength.h"
+#include "steady/console.h"
+#include "steady/gr_derivative.h"
+#include "steady/lu_preconditioner.h"
+#include "steady/newton.h"
+#include "steady/residual.h"
+#include "steady/self_check.h"
+#include "steady/solver_setup.h"
+
+namespace plume::steady {
+
+namespace {
+
+constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+const char kFolder[] = "Result/251_301_5_150/";
+
+// The shortest text that reads back to the same double; empty for NaN.
+std::string exactText(double v) {
+  if (std::isnan(v)) return "";
+  char buffer[32];
+  auto end = std::to_chars(buffer, buffer + sizeof buffer, v).ptr;
+  return std::string(buffer, end);
+}
+
+struct Run {
+  SteadyProblem p;
+  ParameterValues c;
+  std::FILE* table = nullptr;
+  int firstK = 0;        // k and s of the first row written, when going on
+  double firstS = 0;     // with a table from an earlier run
+  bool skipStart = false;
+  double startTime = 0;
+  int kept = 0;
+  std::vector<std::string> unverified;
+};
+
+PetscErrorCode setStage(Run& r, double gr) {
+  PetscFunctionBeginUser;
+  r.p.stage = r.c;
+  r.p.stage.Gr = gr;
+  PetscFunctionReturn(0);
+}
+
+PetscErrorCode grDerivative(Run& r, Vec x, double gr, Vec g) {
+  PetscFunctionBeginUser;
+  DM da = r.p.da;
+  Vec local;
+  PetscCall(DMGetLocalVector(da, &local));
+  PetscCall(DMGlobalToLocalBegin(da, x, INSERT_VALUES, local));
+  PetscCall(DMGlobalToLocalEnd(da, x, INSERT_VALUES, local));
+  DMDALocalInfo info;
+  PetscCall(DMDAGetLocalInfo(da, &info));
+  NodeValues **u, **out;
+  PetscCall(DMDAVecGetArrayRead(da, local, &u));
+  PetscCall(DMDAVecGetArray(da, g, &out));
+  Gr = gr;
+  loadState(u, {info.gys, info.gxs, info.gym, info.gxm});
+  for (int row = info.ys; row < info.ys + info.ym; ++row)
+    for (int col = info.xs; col < info.xs + info.xm; ++col)
+      out[row][col] = nodeGrDerivative(row + 1, col + 1);
+  PetscCall(DMDAVecRestoreArray(da, g, &out));
+  PetscCall(DMDAVecRestoreArrayRead(da, local, &u));
+  PetscCall(DMRestoreLocalVector(da, &local));
+  PetscFunctionReturn(0);
+}
+
+double fieldMax(const Field& f) {
+  double m = -INFINITY;
+  for (int i = 0; i <= NX; ++i)
+    for (int j = 0; j <= NY; ++j) m = std::fmax(m, f[i][j]);
+  return m;
+}
+
+double omegaSquares() {
+  double s = 0;
+  for (int i = 1; i < NX; ++i)
+    for (int j = 1; j < NY; ++j) s += Omega[i][j] * Omega[i][j];
+  return s;
+}
+
+std::string summaryText(const BranchTableRow& row, const SelfCheck& check) {
+  std::string t = "{\n  \"k\": " + std::to_string(row.k) + ",\n  \"s\": " + exactText(row.s) +
+                  ",\n  \"gr\": " + exactText(row.gr) + ",\n  \"pr\": " + exactText(Pr) +
+                  ",\n  \"label\": \"" + row.label + "\",\n  \"steady\": true" +
+                  ",\n  \"verified\": " + (check.passed ? "true" : "false") +
+                  ",\n  \"self_check_iterations\": " + std::to_string(check.iterations) +
+                  ",\n  \"psi_max\": " + exactText(row.psiMax) +
+                  ",\n  \"sum_omega_sq\": " + exactText(row.sumOmegaSq) + "\n}\n";
+  return t;
+}
+
+// The checkpoint and summary of a labelled state (the fields hold it), after
+// the self-check; a state plume's iteration leaves is noted unverified.
+void keepState(Run& r, const BranchTableRow& row) {
+  ParameterValues saved = parameterValues;
+  parameterValues.Gr = row.gr;
+  SelfCheck check = runSelfCheck();
+  std::string path = branchCheckpointPath(row.k, row.gr);
+  writeCheckpointAt(path, {check.iterations, check.omegaSqSum, omp_get_wtime() - r.startTime,
+                           false, std::fabs(check.omegaSqSum - check.previousSum)});
+  std::string summary = path.substr(0, path.size() - 4) + ".json";
+  summary.replace(summary.find("checkpoint_"), 11, "summary_");
+  writeFileAtomically(summary, summaryText(row, check));
+  parameterValues = saved;
+  ++r.kept;
+  if (!check.passed) r.unverified.push_back(path);
+  std::string line = ru("Сохранено состояние ветви: ").str() + path;
+  line += check.passed ? ru(" (проверено)\n").str() : ru(" (НЕ проверено самопроверкой)\n").str();
+  say(line);
+}
+
+PetscErrorCode writeRow(Run& r, const BranchRow& at, Vec x) {
+  PetscFunctionBeginUser;
+  if (at.k == 0 && r.skipStart) PetscFunctionReturn(0);
+  BranchRow b = at;
+  b.k += r.firstK;
+  b.s += r.firstS;
+  ParameterValues c = r.c;
+  c.Gr = b.p;
+  PetscCall(loadWholeState(r.p, x, c));
+  BranchTableRow row{b.k,   b.s,   b.p,   fieldMax(Psi), kNone, kNone, omegaSquares(),
+                     -1,    kNone, kNone, kNone,         kNone, b.label};
+  std::string text = branchTableLine(row);
+  std::fputs(text.c_str(), r.table);
+  std::fflush(r.table);
+  std::string line = ru("Ветвь: k = ").str();
+  appendInteger(line, b.k);
+  line += ", Gr = ";
+  appendNumber(line, b.p);
+  line += ", psi_max = ";
+  appendNumber(line, row.psiMax);
+  if (!b.label.empty()) line += ", " + b.label + " (Gr = " + exactText(b.p) + ")";
+  say(line + "\n");
+  if (!b.label.empty() && isFirstProcess()) keepState(r, row);
+  PetscFunctionReturn(0);
+}
+
+std::string endText(BranchEnd end) {
+  switch (end) {
+    case BranchEnd::PassedEnd: return ru("Gr прошло конец ветви").str();
+    case BranchEnd::ReturnedBelowStart: return ru("ветвь вернулась ниже начального Gr").str();
+    case BranchEnd::StepBudget: return ru("исчерпан бюджет шагов").str();
+    case BranchEnd::StepTooShort: return ru("шаг стал слишком коротким").str();
+    case BranchEnd::StartFailed: return ru("начальное состояние не уточнено").str();
+  }
+  return "";
+}
+
+PetscErrorCode followFromSolved(Run& r, const BranchRequest& rq, BranchOutcome* outcome) {
+  PetscFunctionBeginUser;
+  PetscCall(createSteadyProblem(&r.p));
+  Vec x;
+  PetscCall(DMCreateGlobalVector(r.p.da, &x));
+  PetscCall(storeFields(r.p, x));
+  KSP ksp;
+  PC pc;
+  PetscCall(SNESGetKSP(r.p.snes, &ksp));
+  PetscCall(KSPGetPC(ksp, &pc));
+  bool determinant;
+  PetscCall(requestLuDeterminant(pc, &determinant));
+
+  BranchEquations eq;
+  eq.ksp = ksp;
+  eq.J = r.p.J;
+  eq.residual = [&r](Vec v, double gr, Vec f) {
+    PetscFunctionBeginUser;
+    PetscCall(setStage(r, gr));
+    PetscCall(SNESComputeFunction(r.p.snes, v, f));
+    PetscFunctionReturn(0);
+  };
+  eq.jacobian = [&r](Vec v, double gr, Mat J) {
+    PetscFunctionBeginUser;
+    PetscCall(setStage(r, gr));
+    PetscCall(SNESComputeJacobian(r.p.snes, v, J, J));
+    PetscFunctionReturn(0);
+  };
+  eq.parameterDerivative = [&r](Vec v, double gr, Vec g) { return grDerivative(r, v, gr, g); };
+  if (determinant) eq.determinantSign = [pc](int* sign) { return luDeterminantSign(pc, sign); };
+
+  BranchSettings set;
+  set.from = rq.from;
+  set.to = rq.to;
+  set.maxSteps = rq.maxSteps;
+  set.firstStep = rq.firstStep;
+  set.maxStep = rq.maxStep;
+  set.keepAt = rq.at;
+  PetscCall(followBranch(eq, set, x,
+                         [&r](const BranchRow& row, Vec v) { return writeRow(r, row, v); },
+                         outcome));
+  PetscCall(VecDestroy(&x));
+  PetscCall(destroySteadyProblem(&r.p));
+  PetscFunctionReturn(0);
+}
+
+// k and s of the last row of an earlier run's table; false without one.
+bool lastTableRow(int* k, double* s) {
+  std::FILE* f = std::fopen(branchTablePath().c_str(), "r");
+  if (f == nullptr) return false;
+  char line[1024], last[1024] = "";
+  while (std::fgets(line, sizeof line, f)) std::strcpy(last, line);
+  std::fclose(f);
+  return std::sscanf(last, "%d,%lf", k, s) == 2;
+}
+
+// The state at the branch's start in the fields: solved at FROM, or read from
+// -branch_start's checkpoint (whose Gr becomes FROM).
+bool startState(Run& r, BranchRequest& rq) {
+  if (!rq.start.empty()) {
+    CheckpointRead read = readCheckpoint(rq.start, nullptr);
+    if (read.status != CheckpointStatus::Loaded) {
+      say(read.message);
+      return false;
+    }
+    rq.from = Gr;
+    r.c = parameterValues;
+    r.skipStart = lastTableRow(&r.firstK, &r.firstS);
+    say(ru("Начало ветви из ").str() + rq.start + ", Gr = " + exactText(Gr) + "\n");
+    return true;
+  }
+  Gr = rq.from;
+  parameterValues.Gr = rq.from;
+  r.c = parameterValues;
+  SolveOutcome start = solveSteady();
+  if (start.end != SolveEnd::Converged)
+    say(ru("Начальное состояние ветви не найдено: метод Ньютона не сошелся.\n"));
+  return start.end == SolveEnd::Converged;
+}
+
+}  // namespace
+
+PetscErrorCode readBranchRequest(BranchRequest* rq, bool* given) {
+  PetscFunctionBeginUser;
+  PetscReal range[2];
+  PetscInt n = 2;
+  PetscBool set = PETSC_FALSE;
+  PetscCall(PetscOptionsGetRealArray(nullptr, nullptr, "-branch", range, &n, &set));
+  *given = set;
+  if (!set) PetscFunctionReturn(0);
+  PetscCheck(n == 2, PETSC_COMM_WORLD, PETSC_ERR_ARG_WRONG, "-branch needs FROM,TO");
+  rq->from = range[0];
+  rq->to = range[1];
+  PetscReal at[64];
+  PetscInt count = 64;
+  PetscCall(PetscOptionsGetRealArray(nullptr, nullptr, "-at", at, &count, &set));
+  if (set) rq->at.assign(at, at + count);
+  PetscInt steps = rq->maxSteps;
+  PetscCall(PetscOptionsGetInt(nullptr, nullptr, "-branch_steps", &steps, nullptr));
+  rq->maxSteps = static_cast<int>(steps);
+  PetscCall(PetscOptionsGetReal(nullptr, nullptr, "-branch_first_step", &rq->firstStep, nullptr));
+  PetscCall(PetscOptionsGetReal(nullptr, nullptr, "-branch_max_step", &rq->maxStep, nullptr));
+  char start[PETSC_MAX_PATH_LEN] = "";
+  PetscCall(PetscOptionsGetString(nullptr, nullptr, "-branch_start", start, sizeof start, nullptr));
+  rq->start = start;
+  PetscFunctionReturn(0);
+}
+
+std::string branchTablePath() { return std::string(kFolder) + "branch.csv"; }
+
+std::string branchCheckpointPath(int k, double gr) {
+  return std::string(kFolder) + "checkpoint_branch_" + std::to_string(k) + "_Gr_" +
+         formatNumber(gr) + ".bin";
+}
+
+std::string branchTableHeader() {
+  return "k,s,gr,psi_max,nu,q_source,sum_omega_sq,stable,lambda_sym_re,lambda_sym_im,"
+         "lambda_anti_re,lambda_anti_im,label\n";
+}
+
+std::string branchTableLine(const BranchTableRow& r) {
+  std::string t = std::to_string(r.k);
+  auto column = [&t](const std::string& text) {
+    t.push_back(',');
+    t.append(text);
+  };
+  for (double v : {r.s, r.gr, r.psiMax, r.nu, r.qSource, r.sumOmegaSq}) column(exactText(v));
+  column(r.stable < 0 ? "" : (r.stable ? "1" : "0"));
+  for (double v : {r.lambdaSymRe, r.lambdaSymIm, r.lambdaAntiRe, r.lambdaAntiIm})
+    column(exactText(v));
+  column(r.label);
+  t.push_back('\n');
+  return t;
+}
+
+int runBranch(const BranchRequest& request) {
+  Run r;
+  r.startTime = omp_get_wtime();
+  BranchRequest rq = request;
+  std::string line = ru("Ветвь стационарных решений от Gr = ").str();
+  appendNumber(line, rq.from);
+  line += ru(" до Gr = ");
+  appendNumber(line, rq.to);
+  say(line + ", Pr = " + exactText(Pr) + "\n");
+  if (!startState(r, rq)) return 2;
+  if (isFirstProcess()) {
+    r.table = std::fopen(branchTablePath().c_str(), r.skipStart ? "a" : "w");
+    if (r.table == nullptr) {
+      say(ru("Файл ").str() + branchTablePath() + ru(" не создается.\n").str());
+      return 2;
+    }
+    if (!r.skipStart) std::fputs(branchTableHeader().c_str(), r.table);
+  }
+  BranchOutcome outcome{};
+  PetscErrorCode ierr = followFromSolved(r, rq, &outcome);
+  if (r.table) std::fclose(r.table);
+  if (ierr != 0) return 2;
+  line = ru("Ветвь пройдена: ").str() + endText(outcome.end);
+  line += ru("; шагов: ");
+  appendInteger(line, outcome.steps);
+  line += ru(", точек поворота: ");
+  appendInteger(line, outcome.folds);
+  line += ru(", точек ветвления: ");
+  appendInteger(line, outcome.branchPoints);
+  line += ru(", сохранено состояний: ");
+  appendInteger(line, r.kept);
+  line += ".\n";
+  for (const std::string& path : r.unverified)
+    line += ru("Не проверено самопроверкой: ").str() + path + "\n";
+  say(line);
+  return r.unverified.empty() ? 0 : 3;
+}
+
+}  // namespace plume::steady
