@@ -247,8 +247,9 @@ std::string checkpointPath() {
   return "Result/251_301_5_150/checkpoint_Gr_" + formatNumber(Gr) + ".bin";
 }
 
-bool writeCheckpoint(const CheckpointMeta& meta) {
-  const std::string path = checkpointPath();
+bool writeCheckpoint(const CheckpointMeta& meta) { return writeCheckpointAt(checkpointPath(), meta); }
+
+bool writeCheckpointAt(const std::string& path, const CheckpointMeta& meta) {
   std::error_code ec;
   if (!ownCheckpoint && std::filesystem::exists(path, ec)) {
     // Another run's checkpoint: keep it under a second name. A hard link

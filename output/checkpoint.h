@@ -53,6 +53,9 @@ std::string checkpointPath();
 // one-line message naming the file, when it could not be written.
 bool writeCheckpoint(const CheckpointMeta& meta);
 
+// The same under another name in the same folder (states along a branch).
+bool writeCheckpointAt(const std::string& path, const CheckpointMeta& meta);
+
 enum class CheckpointStatus {
   Loaded,   // valid; fields, omegaSqSum and parameters set from it
   Missing,  // no such file

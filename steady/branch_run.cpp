@@ -13,11 +13,13 @@
 #include "output/checkpoint.h"
 #include "platform/number_format.h"
 #include "output/results.h"
+#include "platform/platform.h"
 #include "platform/text.h"
 #include "state/grid.h"
 #include "state/parameters.h"
 #include "steady/arclength.h"
 #include "steady/console.h"
+#include "steady/finish.h"
 #include "steady/gr_derivative.h"
 #include "steady/lu_preconditioner.h"
 #include "steady/newton.h"
@@ -71,8 +73,9 @@ PetscErrorCode grDerivative(Run& r, Vec x, double gr, Vec g) {
   NodeValues **u, **out;
   PetscCall(DMDAVecGetArrayRead(da, local, &u));
   PetscCall(DMDAVecGetArray(da, g, &out));
-  Gr = gr;
-  loadState(u, {info.gys, info.gxs, info.gym, info.gxm});
+  ParameterValues c = r.c;
+  c.Gr = gr;
+  loadState(c, u, {info.gys, info.gxs, info.gym, info.gxm});
   for (int row = info.ys; row < info.ys + info.ym; ++row)
     for (int col = info.xs; col < info.xs + info.xm; ++col)
       out[row][col] = nodeGrDerivative(row + 1, col + 1);
@@ -118,7 +121,7 @@ void keepState(Run& r, const BranchTableRow& row) {
                            false, std::fabs(check.omegaSqSum - check.previousSum)});
   std::string summary = path.substr(0, path.size() - 4) + ".json";
   summary.replace(summary.find("checkpoint_"), 11, "summary_");
-  writeFileAtomically(summary, summaryText(row, check));
+  writeFileAtomically(summary, summaryText(row, check), FileKind::Text);
   parameterValues = saved;
   ++r.kept;
   if (!check.passed) r.unverified.push_back(path);
@@ -164,12 +167,8 @@ std::string endText(BranchEnd end) {
   return "";
 }
 
-PetscErrorCode followFromSolved(Run& r, const BranchRequest& rq, BranchOutcome* outcome) {
+PetscErrorCode followFromSolved(Run& r, const BranchRequest& rq, Vec x, BranchOutcome* outcome) {
   PetscFunctionBeginUser;
-  PetscCall(createSteadyProblem(&r.p));
-  Vec x;
-  PetscCall(DMCreateGlobalVector(r.p.da, &x));
-  PetscCall(storeFields(r.p, x));
   KSP ksp;
   PC pc;
   PetscCall(SNESGetKSP(r.p.snes, &ksp));
@@ -205,8 +204,6 @@ PetscErrorCode followFromSolved(Run& r, const BranchRequest& rq, BranchOutcome* 
   PetscCall(followBranch(eq, set, x,
                          [&r](const BranchRow& row, Vec v) { return writeRow(r, row, v); },
                          outcome));
-  PetscCall(VecDestroy(&x));
-  PetscCall(destroySteadyProblem(&r.p));
   PetscFunctionReturn(0);
 }
 
@@ -220,28 +217,53 @@ bool lastTableRow(int* k, double* s) {
   return std::sscanf(last, "%d,%lf", k, s) == 2;
 }
 
-// The state at the branch's start in the fields: solved at FROM, or read from
-// -branch_start's checkpoint (whose Gr becomes FROM).
-bool startState(Run& r, BranchRequest& rq) {
+// The state at the branch's start in x: read from -branch_start's
+// checkpoint (whose Gr becomes FROM), or solved at FROM as a plain run
+// solves it. *ok false when neither gives one.
+PetscErrorCode startState(Run& r, BranchRequest& rq, Vec x, bool* ok) {
+  PetscFunctionBeginUser;
+  *ok = true;
   if (!rq.start.empty()) {
     CheckpointRead read = readCheckpoint(rq.start, nullptr);
-    if (read.status != CheckpointStatus::Loaded) {
-      say(read.message);
-      return false;
-    }
-    rq.from = Gr;
+    *ok = read.status == CheckpointStatus::Loaded;
+    if (!*ok) say(read.message);
+    if (!*ok) PetscFunctionReturn(0);
+    rq.from = parameterValues.Gr;
     r.c = parameterValues;
     r.skipStart = lastTableRow(&r.firstK, &r.firstS);
-    say(ru("Начало ветви из ").str() + rq.start + ", Gr = " + exactText(Gr) + "\n");
-    return true;
+    say(ru("Начало ветви из ").str() + rq.start + ", Gr = " + exactText(rq.from) + "\n");
+    PetscCall(storeFields(r.p, x));
+    PetscFunctionReturn(0);
   }
-  Gr = rq.from;
-  parameterValues.Gr = rq.from;
   r.c = parameterValues;
-  SolveOutcome start = solveSteady();
-  if (start.end != SolveEnd::Converged)
-    say(ru("Начальное состояние ветви не найдено: метод Ньютона не сошелся.\n"));
-  return start.end == SolveEnd::Converged;
+  r.c.Gr = rq.from;
+  NewtonRun newton;
+  PetscCall(startNewtonRun(&newton));
+  PetscCall(storeFields(r.p, x));
+  SolveOutcome start{};
+  PetscCall(solveSteady(r.p, x, 0.0, r.c, newton, &start));
+  *ok = start.end == SolveEnd::Converged;
+  if (!*ok) say(ru("Начальное состояние ветви не найдено: метод Ньютона не сошелся.\n"));
+  PetscFunctionReturn(0);
+}
+
+// The whole run on one problem: the start, then the branch.
+PetscErrorCode branchRun(Run& r, BranchRequest& rq, BranchOutcome* outcome, bool* started) {
+  PetscFunctionBeginUser;
+  PetscCall(createSteadyProblem(&r.p));
+  Vec x;
+  PetscCall(DMCreateGlobalVector(r.p.da, &x));
+  PetscCall(startState(r, rq, x, started));
+  if (*started && isFirstProcess()) {
+    r.table = std::fopen(branchTablePath().c_str(), r.skipStart ? "a" : "w");
+    if (r.table == nullptr) say(ru("Файл ").str() + branchTablePath() + ru(" не создается.\n").str());
+    else if (!r.skipStart) std::fputs(branchTableHeader().c_str(), r.table);
+    *started = r.table != nullptr;
+  }
+  if (*started) PetscCall(followFromSolved(r, rq, x, outcome));
+  PetscCall(VecDestroy(&x));
+  PetscCall(destroySteadyProblem(&r.p));
+  PetscFunctionReturn(0);
 }
 
 }  // namespace
@@ -308,19 +330,11 @@ int runBranch(const BranchRequest& request) {
   line += ru(" до Gr = ");
   appendNumber(line, rq.to);
   say(line + ", Pr = " + exactText(Pr) + "\n");
-  if (!startState(r, rq)) return 2;
-  if (isFirstProcess()) {
-    r.table = std::fopen(branchTablePath().c_str(), r.skipStart ? "a" : "w");
-    if (r.table == nullptr) {
-      say(ru("Файл ").str() + branchTablePath() + ru(" не создается.\n").str());
-      return 2;
-    }
-    if (!r.skipStart) std::fputs(branchTableHeader().c_str(), r.table);
-  }
   BranchOutcome outcome{};
-  PetscErrorCode ierr = followFromSolved(r, rq, &outcome);
+  bool started = false;
+  PetscErrorCode ierr = branchRun(r, rq, &outcome, &started);
   if (r.table) std::fclose(r.table);
-  if (ierr != 0) return 2;
+  if (ierr != 0 || !started) return kNotConverged;
   line = ru("Ветвь пройдена: ").str() + endText(outcome.end);
   line += ru("; шагов: ");
   appendInteger(line, outcome.steps);
@@ -334,7 +348,7 @@ int runBranch(const BranchRequest& request) {
   for (const std::string& path : r.unverified)
     line += ru("Не проверено самопроверкой: ").str() + path + "\n";
   say(line);
-  return r.unverified.empty() ? 0 : 3;
+  return r.unverified.empty() ? kSolved : kUnverified;
 }
 
 }  // namespace plume::steady

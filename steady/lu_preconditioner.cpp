@@ -22,6 +22,8 @@ struct Factors {
   bool initialised = false, analysed = false, factored = false;
   bool report = false;  // -steady_lu_view: times and sizes of the factorisations
   double blrTolerance = 0;  // -steady_lu_blr TOL: low-rank compression to TOL
+  bool determinant = false;  // the determinant's sign with every factorisation
+  int determinantSign = 0;   // of the last factorisation; 0 unknown
   std::vector<MUMPS_INT> irn, jcn, order;
   std::vector<float> values, rhs;
 
@@ -95,12 +97,17 @@ PetscErrorCode setUp(PC pc) {
   }
   double t1 = MPI_Wtime();
   std::clock_t c1 = std::clock();
+  id.icntl[32] = f->determinant ? 1 : 0;  // ICNTL(33): the determinant
   f->call(2);
   if (f->report)
     std::printf("LU: factorisation %.1f s (processor %.1f s), %d MB, %.3g operations\n",
                 MPI_Wtime() - t1, static_cast<double>(std::clock() - c1) / CLOCKS_PER_SEC,
                 static_cast<int>(id.infog[21]), static_cast<double>(id.rinfog[2]));
   f->factored = id.infog[0] >= 0;
+  // RINFOG(12) is the determinant's mantissa; a zero pivot makes it 0.
+  f->determinantSign = 0;
+  if (f->factored && f->determinant)
+    f->determinantSign = id.rinfog[11] > 0 ? 1 : (id.rinfog[11] < 0 ? -1 : 0);
   if (!f->factored) PetscCall(PCSetFailedReason(pc, PC_FACTOR_OTHER));
   return 0;
 }
@@ -136,6 +143,27 @@ PetscErrorCode destroy(PC pc) {
 }
 
 }  // namespace
+
+PetscErrorCode requestLuDeterminant(PC pc, bool* available) {
+  PetscFunctionBeginUser;
+  PetscBool shell;
+  PetscCall(PetscObjectTypeCompare(reinterpret_cast<PetscObject>(pc), PCSHELL, &shell));
+  *available = shell;
+  if (shell) {
+    Factors* f;
+    PetscCall(PCShellGetContext(pc, &f));
+    f->determinant = true;
+  }
+  PetscFunctionReturn(0);
+}
+
+PetscErrorCode luDeterminantSign(PC pc, int* sign) {
+  PetscFunctionBeginUser;
+  Factors* f;
+  PetscCall(PCShellGetContext(pc, &f));
+  *sign = f->determinantSign;
+  PetscFunctionReturn(0);
+}
 
 PetscErrorCode setLuPreconditioner(PC pc, int rows, int cols) {
   auto* f = new Factors;

@@ -13,4 +13,12 @@ namespace plume::steady {
 // three unknowns per node, numbered node by node, row by row.
 PetscErrorCode setLuPreconditioner(PC pc, int rows, int cols);
 
+// Asks `pc` for the sign of the determinant with every factorisation from
+// now on; *available is false when `pc` is not this preconditioner.
+PetscErrorCode requestLuDeterminant(PC pc, bool* available);
+
+// Sign of det of the matrix `pc` factorised last: +1, -1, or 0 when it is
+// not known (a zero pivot, or the factorisation failed).
+PetscErrorCode luDeterminantSign(PC pc, int* sign);
+
 }  // namespace plume::steady

@@ -18,6 +18,7 @@
 #include "run/summary.h"
 #include "state/grid.h"
 #include "state/parameters.h"
+#include "steady/branch_run.h"
 #include "steady/console.h"
 #include "steady/finish.h"
 #include "steady/newton.h"
@@ -54,6 +55,12 @@ PetscErrorCode run(int* status) {
   if (*status == kSolved && isFirstProcess() && !prepareResultFolders()) *status = kNoStart;
   PetscCall(shareStatus(status));
   if (*status != kSolved) PetscFunctionReturn(0);
+  BranchRequest branch;
+  bool branchGiven = false;
+  PetscCall(readBranchRequest(&branch, &branchGiven));
+  if (branchGiven) *status = runBranch(branch);
+  if (branchGiven) PetscCall(shareStatus(status));
+  if (branchGiven) PetscFunctionReturn(0);
   printStart();
   NewtonRun newton;
   PetscCall(startNewtonRun(&newton));
