@@ -256,8 +256,10 @@ PetscErrorCode branchRun(Run& r, BranchRequest& rq, BranchOutcome* outcome, bool
   PetscCall(startState(r, rq, x, started));
   if (*started && isFirstProcess()) {
     r.table = std::fopen(branchTablePath().c_str(), r.skipStart ? "a" : "w");
-    if (r.table == nullptr) say(ru("Файл ").str() + branchTablePath() + ru(" не создается.\n").str());
-    else if (!r.skipStart) std::fputs(branchTableHeader().c_str(), r.table);
+    if (r.table == nullptr)
+      say(ru("Файл ").str() + branchTablePath() + ru(" не создается.\n").str());
+    else if (!r.skipStart)
+      std::fputs(branchTableHeader().c_str(), r.table);
     *started = r.table != nullptr;
   }
   if (*started) PetscCall(followFromSolved(r, rq, x, outcome));
