@@ -270,6 +270,23 @@ PetscErrorCode branchRun(Run& r, BranchRequest& rq, BranchOutcome* outcome, bool
 
 }  // namespace
 
+std::vector<std::string> petscStyleArguments(const std::vector<std::string>& args) {
+  std::vector<std::string> out;
+  for (std::size_t k = 0; k < args.size(); ++k) {
+    const std::string& a = args[k];
+    if (a == "--branch" && k + 2 < args.size()) {
+      out.push_back("-branch");
+      out.push_back(args[k + 1] + "," + args[k + 2]);
+      k += 2;
+    } else if (a == "--at" || a == "--evolve" || a == "--mode" || a == "--perturb") {
+      out.push_back(a.substr(1));
+    } else {
+      out.push_back(a);
+    }
+  }
+  return out;
+}
+
 PetscErrorCode readBranchRequest(BranchRequest* rq, bool* given) {
   PetscFunctionBeginUser;
   PetscReal range[2];

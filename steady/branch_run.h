@@ -26,6 +26,11 @@ struct BranchRequest {
   std::string start;
 };
 
+// The command line with the branch's and time integration's long options in
+// PETSc's form: --branch FROM TO becomes -branch FROM,TO; --at, --evolve,
+// --mode, --perturb lose a dash. Other arguments are left as they are.
+std::vector<std::string> petscStyleArguments(const std::vector<std::string>& args);
+
 // The request from the options -branch FROM,TO [-at GR,...] [-branch_steps N]
 // [-branch_first_step DS] [-branch_max_step DS] [-branch_start FILE]; *given
 // false without -branch.

@@ -9,6 +9,7 @@
 #include <petscsys.h>
 
 #include <string>
+#include <vector>
 
 #include "output/results.h"
 #include "platform/number_format.h"
@@ -31,7 +32,9 @@ using namespace plume::steady;
 
 const char kHelp[] =
     "plume-steady: the steady state of plume's iteration by Newton's method.\n"
-    "  -steady_max_steps N   Newton steps allowed in all (default 100)\n";
+    "  -steady_max_steps N   Newton steps allowed in all (default 100)\n"
+    "  --branch FROM TO [--at GR,...]   follow the branch of steady states in Gr\n"
+    "  --evolve TIME [--mode sym|anti | --perturb EPS]   integrate in time from the checkpoint\n";
 
 void printStart() {
   std::string line = ru("Метод Ньютона для стационарного решения: Gr = ").str();
@@ -85,6 +88,12 @@ PetscErrorCode run(int* status) {
 
 int main(int argc, char** argv) {
   plume::initConsole();
+  std::vector<std::string> args = petscStyleArguments({argv, argv + argc});
+  std::vector<char*> pointers;
+  for (std::string& a : args) pointers.push_back(a.data());
+  pointers.push_back(nullptr);
+  argc = static_cast<int>(args.size());
+  argv = pointers.data();
   PetscCall(PetscInitialize(&argc, &argv, nullptr, kHelp));
   int status = kNoStart;
   PetscCall(run(&status));

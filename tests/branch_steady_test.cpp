@@ -14,6 +14,7 @@
 
 #include "solver/weights.h"
 #include "steady/arclength.h"
+#include "steady/branch_run.h"
 #include "steady/gr_derivative.h"
 #include "steady/growth_fit.h"
 #include "steady/residual.h"
@@ -307,4 +308,14 @@ TEST(Branch, GrowthAndFrequencyAreReadFromARecordedPerturbation) {
   GrowthFit real = fitGrowth(t, realNorm, realProbe);
   EXPECT_NEAR(real.rate, sigma, 1e-9);
   EXPECT_EQ(real.frequency, 0.0);
+}
+
+TEST(Branch, LongOptionsReachPetscInItsForm) {
+  EXPECT_EQ(petscStyleArguments({"plume-steady", "--branch", "1e5", "2e8", "--at", "1e6,2e6", "-ksp_type",
+                                 "gmres", "--evolve", "3", "--mode", "anti", "--perturb", "1e-6"}),
+            (std::vector<std::string>{"plume-steady", "-branch", "1e5,2e8", "-at", "1e6,2e6", "-ksp_type",
+                                      "gmres", "-evolve", "3", "-mode", "anti", "-perturb", "1e-6"}));
+  // --branch without its two values is left for the option check to refuse.
+  EXPECT_EQ(petscStyleArguments({"plume-steady", "--branch", "1e5"}),
+            (std::vector<std::string>{"plume-steady", "--branch", "1e5"}));
 }
