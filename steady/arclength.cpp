@@ -413,6 +413,7 @@ PetscErrorCode followBranch(const BranchEquations& eq, const BranchSettings& set
       }
       if (!ok) {
         ds *= 0.5;
+        if (set.onShorterStep) set.onShorterStep(cur.p, ds);
         if (ds < set.minStep) {
           outcome->end = BranchEnd::StepTooShort;
           break;

@@ -34,6 +34,8 @@ struct BranchSettings {
   int correctorSteps = 12;
   double locate = 1e-6;        // folds and branch points located to this, relative in p
   std::vector<double> keepAt;  // values of p whose states are wanted too
+  // Told of every step not taken: the state it started from and the halved length.
+  std::function<void(double p, double ds)> onShorterStep;
 };
 
 // One state along the branch, handed to the caller in branch order.

@@ -201,6 +201,10 @@ PetscErrorCode followFromSolved(Run& r, const BranchRequest& rq, Vec x, BranchOu
   set.firstStep = rq.firstStep;
   set.maxStep = rq.maxStep;
   set.keepAt = rq.at;
+  set.onShorterStep = [](double gr, double ds) {
+    say(ru("Шаг по ветви от Gr = ").str() + exactText(gr) + ru(" не принят; новая длина шага ").str() +
+        exactText(ds) + "\n");
+  };
   PetscCall(followBranch(eq, set, x,
                          [&r](const BranchRow& row, Vec v) { return writeRow(r, row, v); },
                          outcome));
