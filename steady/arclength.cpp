@@ -324,10 +324,11 @@ PetscErrorCode solveAt(Work& w, const Point& p0, const Point& p1, double value, 
 
 struct Emitter {
   const std::function<PetscErrorCode(const BranchRow&, Vec)>& onRow;
+  const Work& w;
   int k = 0;
   PetscErrorCode emit(const Point& pt, const char* label, bool polished) {
     PetscFunctionBeginUser;
-    BranchRow row{k++, pt.s, pt.p, label, polished};
+    BranchRow row{k++, pt.s, pt.p, label, polished, w.newtonSteps};
     PetscCall(onRow(row, pt.x));
     PetscFunctionReturn(0);
   }
@@ -386,7 +387,7 @@ PetscErrorCode followBranch(const BranchEquations& eq, const BranchSettings& set
   PetscCall(createPoint(x, next));
   const double direction = set.to >= set.from ? 1.0 : -1.0;
   *outcome = {BranchEnd::StartFailed, 0, 0, 0};
-  Emitter e{onRow};
+  Emitter e{onRow, w};
 
   PetscCall(VecCopy(x, cur.x));
   PetscCall(VecSet(w.b, 0.0));

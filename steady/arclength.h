@@ -45,6 +45,7 @@ struct BranchRow {
   double p = 0;
   std::string label;   // "fold", "branch", "at" or empty
   bool polished = false;  // solved to the level of rounding (labelled and kept states)
+  int newtonSteps = 0;    // Newton steps of the whole branch so far
 };
 
 enum class BranchEnd { PassedEnd, ReturnedBelowStart, StepBudget, StepTooShort, StartFailed };

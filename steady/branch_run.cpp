@@ -11,6 +11,8 @@
 #include <limits>
 
 #include "output/checkpoint.h"
+#include "output/derived.h"
+#include "output/summary_files.h"
 #include "platform/number_format.h"
 #include "output/results.h"
 #include "platform/platform.h"
@@ -85,13 +87,6 @@ PetscErrorCode grDerivative(Run& r, Vec x, double gr, Vec g) {
   PetscFunctionReturn(0);
 }
 
-double fieldMax(const Field& f) {
-  double m = -INFINITY;
-  for (int i = 0; i <= NX; ++i)
-    for (int j = 0; j <= NY; ++j) m = std::fmax(m, f[i][j]);
-  return m;
-}
-
 double omegaSquares() {
   double s = 0;
   for (int i = 1; i < NX; ++i)
@@ -99,20 +94,10 @@ double omegaSquares() {
   return s;
 }
 
-std::string summaryText(const BranchTableRow& row, const SelfCheck& check) {
-  std::string t = "{\n  \"k\": " + std::to_string(row.k) + ",\n  \"s\": " + exactText(row.s) +
-                  ",\n  \"gr\": " + exactText(row.gr) + ",\n  \"pr\": " + exactText(Pr) +
-                  ",\n  \"label\": \"" + row.label + "\",\n  \"steady\": true" +
-                  ",\n  \"verified\": " + (check.passed ? "true" : "false") +
-                  ",\n  \"self_check_iterations\": " + std::to_string(check.iterations) +
-                  ",\n  \"psi_max\": " + exactText(row.psiMax) +
-                  ",\n  \"sum_omega_sq\": " + exactText(row.sumOmegaSq) + "\n}\n";
-  return t;
-}
-
 // The checkpoint and summary of a labelled state (the fields hold it), after
 // the self-check; a state plume's iteration leaves is noted unverified.
-void keepState(Run& r, const BranchTableRow& row) {
+void keepState(Run& r, const BranchTableRow& row, const ParameterValues& c, const Derived& d,
+               int newtonSteps) {
   ParameterValues saved = parameterValues;
   parameterValues.Gr = row.gr;
   SelfCheck check = runSelfCheck();
@@ -121,7 +106,9 @@ void keepState(Run& r, const BranchTableRow& row) {
                            false, std::fabs(check.omegaSqSum - check.previousSum)});
   std::string summary = path.substr(0, path.size() - 4) + ".json";
   summary.replace(summary.find("checkpoint_"), 11, "summary_");
-  writeFileAtomically(summary, summaryText(row, check), FileKind::Text);
+  writeFileAtomically(summary,
+                      summaryJson(c, {"newton_steps", newtonSteps, check.passed, check.omegaSqSum}, d),
+                      FileKind::Text);
   parameterValues = saved;
   ++r.kept;
   if (!check.passed) r.unverified.push_back(path);
@@ -139,8 +126,9 @@ PetscErrorCode writeRow(Run& r, const BranchRow& at, Vec x) {
   ParameterValues c = r.c;
   c.Gr = b.p;
   PetscCall(loadWholeState(r.p, x, c));
-  BranchTableRow row{b.k,   b.s,   b.p,   fieldMax(Psi), kNone, kNone, omegaSquares(),
-                     -1,    kNone, kNone, kNone,         kNone, b.label};
+  Derived d = computeDerived(T, Psi, c);
+  BranchTableRow row{b.k,   b.s,   b.p,   d.psiMax.value, d.nu ? *d.nu : kNone, d.flows.source,
+                     omegaSquares(), -1, kNone, kNone, kNone, kNone, b.label};
   std::string text = branchTableLine(row);
   std::fputs(text.c_str(), r.table);
   std::fflush(r.table);
@@ -152,7 +140,7 @@ PetscErrorCode writeRow(Run& r, const BranchRow& at, Vec x) {
   appendNumber(line, row.psiMax);
   if (!b.label.empty()) line += ", " + b.label + " (Gr = " + exactText(b.p) + ")";
   say(line + "\n");
-  if (!b.label.empty() && isFirstProcess()) keepState(r, row);
+  if (!b.label.empty() && isFirstProcess()) keepState(r, row, c, d, b.newtonSteps);
   PetscFunctionReturn(0);
 }
 
