@@ -233,7 +233,7 @@ TEST(Pictures, DrawsACheckpointsExactFieldsAndABranchTable) {
   RunResult r = runTool(dir.path, "plume-pictures", "--checkpoint " + file.string() + " --out pics");
   ASSERT_EQ(r.status, 0) << r.output;
   std::string png = readFile(dir.path / "pics/temperature_branch_7_Gr_1.25e+08.png");
-  EXPECT_NE(png.find("Gr = 1.25e+08, checkpoint_branch_7_Gr_1.25e+08.bin"), std::string::npos);
+  EXPECT_NE(png.find("Gr = 1.25e+08, Pr = 0.71\ncheckpoint_branch_7_Gr_1.25e+08.bin"), std::string::npos);
 
   std::ofstream(dir.path / "Result/251_301_5_150/branch.csv")
       << "k,s,gr,psi_max,nu,q_source,sum_omega_sq,stable,lambda_sym_re,lambda_sym_im,lambda_anti_re,"
