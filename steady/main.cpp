@@ -33,8 +33,7 @@ using namespace plume::steady;
 const char kHelp[] =
     "plume-steady: the steady state of plume's iteration by Newton's method.\n"
     "  -steady_max_steps N   Newton steps allowed in all (default 100)\n"
-    "  --branch FROM TO [--at GR,...]   follow the branch of steady states in Gr\n"
-    "  --evolve TIME [--mode sym|anti | --perturb EPS]   integrate in time from the checkpoint\n";
+    "  --branch FROM TO [--at GR,...]   follow the branch of steady states in Gr\n";
 
 void printStart() {
   std::string line = ru("Метод Ньютона для стационарного решения: Gr = ").str();
