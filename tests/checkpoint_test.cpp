@@ -145,19 +145,29 @@ TEST_F(Checkpoint, StoppedRunsResumeToTheBitsOfARunNeverStopped) {
   }
 }
 
-TEST_F(Checkpoint, FileLayoutAndTraceFromIt) {
+namespace {
+
+// A number of type V at `offset` of checkpoint bytes `c` (the build machine is little-endian).
+template <class V>
+V storedAt(const std::string& c, std::size_t offset) {
+  V value{};
+  if (offset + sizeof value <= c.size()) std::memcpy(&value, c.data() + offset, sizeof value);
+  return value;
+}
+
+}  // namespace
+
+TEST_F(Checkpoint, FileLayoutHoldsTheParametersCountAndFieldsAtTheirOffsets) {
   const std::string c = readFile(finalCheckpoint());
   ASSERT_EQ(c.size(), 120u + 3u * 601 * 921 * 8 + 4);
-  auto at = [&](std::size_t offset, auto value) {
-    std::memcpy(&value, c.data() + offset, sizeof value);  // the build machine is little-endian
-    return value;
-  };
   EXPECT_EQ(c.substr(0, 8), "PLUMECKP");
-  EXPECT_EQ(at(8, std::uint32_t()), 1u);
-  EXPECT_EQ(at(48, double()), -0.5);                         // tTop
-  EXPECT_EQ(at(72, std::int64_t()), 25);                     // completed iterations
-  EXPECT_EQ(at(120 + (600 * 921 + 20) * 8, double()), 1.0);  // T at the source
+  EXPECT_EQ(storedAt<std::uint32_t>(c, 8), 1u);
+  EXPECT_EQ(storedAt<double>(c, 48), -0.5);                         // tTop
+  EXPECT_EQ(storedAt<std::int64_t>(c, 72), 25);                     // completed iterations
+  EXPECT_EQ(storedAt<double>(c, 120 + (600 * 921 + 20) * 8), 1.0);  // T at the source
+}
 
+TEST_F(Checkpoint, TraceFromItContinuesTheIterationsBitForBit) {
   // The fields of 25 iterations traced from the start equal the
   // checkpoint's; 3 more from it equal 28 from the start.
   ScratchDir dir;
@@ -176,7 +186,8 @@ TEST_F(Checkpoint, FileLayoutAndTraceFromIt) {
   EXPECT_EQ(readFile(dir.path / "new/b/omegaSqSum.txt"), sums.substr(sums.find("\n25\t") + 1));
   // The final omegaSqSum is stored with its bits.
   std::string last25 = sums.substr(sums.find("\n24\t") + 4);
-  EXPECT_EQ(cFormat("%.17g", at(96, double())), last25.substr(0, last25.find('\n')));
+  EXPECT_EQ(cFormat("%.17g", storedAt<double>(readFile(finalCheckpoint()), 96)),
+            last25.substr(0, last25.find('\n')));
 }
 
 TEST_F(Checkpoint, FreshStartTellsAndKeepsTheOldCheckpoint) {
@@ -238,7 +249,7 @@ TEST_F(Checkpoint, RefusalsWriteNothing) {
   }
 }
 
-TEST(CheckpointStart, ConvergedRunIsNotResumedDivergedKeepsTheCheckpointMissingFoldersNamed) {
+TEST(CheckpointStart, AConvergedRunIsNotResumed) {
   ScratchDir dir;
   makeWorkingDir(dir.path, "1 0.71 0 0 0 0\n");  // converges in iteration 0
   ASSERT_EQ(runShort(dir.path, 1).status, 0);
@@ -247,15 +258,17 @@ TEST(CheckpointStart, ConvergedRunIsNotResumedDivergedKeepsTheCheckpointMissingF
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.output.find("уже сошелся на итерации 0"), std::string::npos) << r.output;
   EXPECT_EQ(filesBelow(dir.path), before);
-  std::ofstream(dir.path / "Result/parametrs")
-      << "1e200 0.71 0 0 0 0\n";  // diverges in iteration 0
+}
+
+TEST(CheckpointStart, ADivergedRunKeepsTheLastFiniteCheckpoint) {
+  ScratchDir dir;
+  makeWorkingDir(dir.path, "1e200 0.71 0 0 0 0\n");  // diverges in iteration 0
   std::ofstream(dir.path / "Result/251_301_5_150/checkpoint_Gr_1e+200.bin") << "last finite";
   EXPECT_EQ(runShort(dir.path, 1).status, 2);
   EXPECT_EQ(readFile(dir.path / "Result/251_301_5_150/checkpoint_Gr_1e+200.bin"), "last finite");
-
 }
 
-TEST(ResultFolders, MissingOnesAreMadeOnesThatCannotBeAreNamedBeforeAnyWork) {
+TEST(ResultFolders, MissingOnesAreMadeBeforeAnyWork) {
   ScratchDir bare;
   makeWorkingDir(bare.path, "1 0.71 0 0 0 0\n", false);
   RunResult r = runShort(bare.path, 1);
@@ -263,12 +276,14 @@ TEST(ResultFolders, MissingOnesAreMadeOnesThatCannotBeAreNamedBeforeAnyWork) {
   EXPECT_TRUE(r.output.starts_with("Итерация = 0")) << r.output;
   for (const char* f : kResultFolders)
     EXPECT_TRUE(std::filesystem::exists(bare.path / resultPath(f, "1"))) << f;
+}
 
+TEST(ResultFolders, OneThatCannotBeMadeStopsTheRunBeforeAnyWork) {
   // A file where a folder must be: no folder, no iteration, no report.
   ScratchDir blocked;
   makeWorkingDir(blocked.path, "1 0.71 0 0 0 0\n", false);
   std::ofstream(blocked.path / "Result/251_301_5_150") << "a file";
-  r = runShort(blocked.path, 1);
+  RunResult r = runShort(blocked.path, 1);
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.output.starts_with("Папку 'Result/251_301_5_150/T' не удалось создать или "
                                    "записать в нее: ") &&

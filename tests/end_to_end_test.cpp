@@ -151,22 +151,39 @@ TEST(EndToEnd, MissingOrMalformedParameterFileEndsWithStatusOneAndWritesNothing)
   }
 }
 
-TEST(EndToEnd, GrOneConvergesAtIterationZeroAndAFileNotSavedEndsWithStatusFour) {
-  // A user's locale with a decimal comma changes no number (one compiled
-  // here). The old report and T file, longer, are replaced by renaming new
-  // files over them: their hard links keep the old text. A folder in the Vx
-  // file's place makes its save fail.
+const std::string kConvergedAtZero =
+    "Итерация = 0\tНевязка = 0\nДостигнут предел невязки!!\nКоличество итераций = 0\n";
+
+TEST(EndToEnd, GrOneConvergesAtIterationZeroWithTheSameNumbersInADecimalCommaLocale) {
+  // The locale is compiled here; the console and files are compared with
+  // those of the C locale.
   ScratchDir dir;
   const std::string locale = "LOCPATH=.. LC_ALL=de_DE.UTF-8 ";
-  RunResult r = runPlume(
-      dir, "1 0.71 0 0 0 0\n",
-      "mkdir " + resultPath("Vx", "1") + "; printf %100000s > Отчет.txt; ln Отчет.txt ../report; "
-      "cp Отчет.txt " +
-          resultPath("T", "1") + "; ln " + resultPath("T", "1") +
-          " ../T; "
-          "localedef -i de_DE -f UTF-8 ../de_DE.UTF-8 >/dev/null 2>&1; " +
-          locale + "/usr/bin/printf %.1f 0.5 | grep -q 0,5 || echo no comma locale >&2; " +
-          "export " + locale + "; ");
+  RunResult r = runPlume(dir, "1 0.71 0 0 0 0\n",
+                         "localedef -i de_DE -f UTF-8 ../de_DE.UTF-8 >/dev/null 2>&1; " + locale +
+                             "/usr/bin/printf %.1f 0.5 | grep -q 0,5 || echo no comma locale >&2; "
+                             "export " + locale + "; ");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(beforeSummary(dir.path / "run", r, "1"), kConvergedAtZero);
+  EXPECT_EQ(expectFiles(dir.path / "run", {1, 0.71, 0, 0, 0, 0}, "1", true), 0);
+}
+
+TEST(EndToEnd, OldReportAndResultFilesAreReplacedByRenamingNewOnes) {
+  // The old report and T file, longer, keep their text through hard links.
+  ScratchDir dir;
+  RunResult r = runPlume(dir, "1 0.71 0 0 0 0\n",
+                         "printf %100000s > Отчет.txt; ln Отчет.txt ../report; cp Отчет.txt " +
+                             resultPath("T", "1") + "; ln " + resultPath("T", "1") + " ../T; ");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(expectFiles(dir.path / "run", {1, 0.71, 0, 0, 0, 0}, "1", true), 0);
+  EXPECT_TRUE(readFile(dir.path / "report").size() == 100000 &&
+              readFile(dir.path / "T").size() == 100000);
+}
+
+TEST(EndToEnd, AFileNotSavedIsNamedAtEachSaveAndEndsTheRunWithStatusFour) {
+  // A folder in the Vx file's place makes its save fail.
+  ScratchDir dir;
+  RunResult r = runPlume(dir, "1 0.71 0 0 0 0\n", "mkdir " + resultPath("Vx", "1") + "; ");
   EXPECT_EQ(r.status, 4);
   // One warning per save: at convergence, and again when the iteration
   // limit the counter jumps to is a save point.
@@ -174,11 +191,8 @@ TEST(EndToEnd, GrOneConvergesAtIterationZeroAndAFileNotSavedEndsWithStatusFour) 
       "Предупреждение: не удалось записать файл '" + resultPath("Vx", "1") + "'\n";
   if (kSchedule.maxIterations % kSchedule.saveInterval == 0) warnings += warnings;
   const std::string console = beforeSummary(dir.path / "run", r, "1");
-  EXPECT_EQ(console, "Итерация = 0\tНевязка = 0\nДостигнут предел невязки!!\n"
-                     "Количество итераций = 0\n" + warnings);
+  EXPECT_EQ(console, kConvergedAtZero + warnings);
   EXPECT_EQ(expectFiles(dir.path / "run", {1, 0.71, 0, 0, 0, 0}, "1", true, -1, "Vx"), 0);
-  EXPECT_TRUE(readFile(dir.path / "report").size() == 100000 &&
-              readFile(dir.path / "T").size() == 100000);
 }
 
 TEST(EndToEnd, DivergenceEndsWithStatusTwoAfterSavingAndReporting) {

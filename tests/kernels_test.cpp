@@ -151,12 +151,10 @@ TEST_P(Kernels, ExampleCaseAtEveryThreadCount) {
   expectKernelsMatch(step(), "100000 0.71 0 0 0 0", 12, {1, 2, 3, 4, 8});
 }
 
-TEST_P(Kernels, UnequalWallsPrandtlZeroNegativeAndLargeGrashof) {
-  expectKernelsMatch(step(), "1e6 0.71 0.3 -0.2 0.5 0.1", 8, {1, 3});
-  expectKernelsMatch(step(), "1e5 0 0.1 0 0 0", 8, {2});
-  expectKernelsMatch(step(), "-1e5 0.71 0 0 0.2 0.2", 8, {2});
-  expectKernelsMatch(step(), "1e12 7 0 0 0 0", 8, {2, 4});
-}
+TEST_P(Kernels, UnequalWalls) { expectKernelsMatch(step(), "1e6 0.71 0.3 -0.2 0.5 0.1", 8, {1, 3}); }
+TEST_P(Kernels, PrandtlZero) { expectKernelsMatch(step(), "1e5 0 0.1 0 0 0", 8, {2}); }
+TEST_P(Kernels, NegativeGrashof) { expectKernelsMatch(step(), "-1e5 0.71 0 0 0.2 0.2", 8, {2}); }
+TEST_P(Kernels, LargeGrashof) { expectKernelsMatch(step(), "1e12 7 0 0 0 0", 8, {2, 4}); }
 
 // Long enough for the flow to leave the still-flow bound near the source.
 TEST_P(Kernels, AFewHundredIterations) {

@@ -73,7 +73,7 @@ double bigEndianDouble(const std::string& bytes, std::size_t at) {
 
 }  // namespace
 
-TEST(Pictures, DrawsTheChosenRunWithItsStateOnlyNonFiniteNodesBlank) {
+TEST(Pictures, DrawTheChosenRunWithTheGivenStateOnlyNonFiniteNodesBlank) {
   if (!hasMatplotlib()) GTEST_SKIP() << "/usr/bin/python3 lacks matplotlib or numpy";
   ScratchDir dir;
   writeResultSet(dir.path, "100000");
@@ -91,7 +91,12 @@ TEST(Pictures, DrawsTheChosenRunWithItsStateOnlyNonFiniteNodesBlank) {
     // The title chunk: Pr and walls only from a parameter file of the same Gr.
     EXPECT_NE(png.find(", Gr = 1e+06\nsteady solution"), std::string::npos) << name;
   }
+}
 
+TEST(Pictures, WithoutAStateTheTitleSaysWhatTheSummarySays) {
+  if (!hasMatplotlib()) GTEST_SKIP() << "/usr/bin/python3 lacks matplotlib or numpy";
+  ScratchDir dir;
+  writeResultSet(dir.path, "100000");
   // Without --state the title says what the run's summary says: Pr, walls, state.
   const fs::path summary = dir.path / "Result/251_301_5_150/summary_Gr_100000.json";
   const std::string head = "{\"gr\": 1e+05, \"pr\": 0.5, \"t_bottom\": 0, \"t_top\": 0.25, "
@@ -101,19 +106,24 @@ TEST(Pictures, DrawsTheChosenRunWithItsStateOnlyNonFiniteNodesBlank) {
       {"\"iterations\": 7, \"verified\": false, \"sum_omega_sq\": null}", "diverged at iteration 7"}};
   for (const auto& [facts, state] : states) {
     std::ofstream(summary) << head << facts;
-    r = runTool(dir.path, "plume-pictures", ". --gr 100000");
+    RunResult r = runTool(dir.path, "plume-pictures", ". --gr 100000");
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_NE(readFile(dir.path / "pictures/streamlines_Gr_100000.png")
                   .find(", Gr = 100000, Pr = 0.5\nwalls: bottom 0, top 0.25, left 0, right -1; " + state),
               std::string::npos) << state;
   }
-  // With neither, the parameter file's case and the iteration plume printed
-  // before its checkpoint (the one it records, less one).
-  fs::remove(summary);
+}
+
+// With neither a state nor a summary, the parameter file's case and the
+// iteration plume printed before its checkpoint (the one it records, less one).
+TEST(Pictures, WithoutASummaryTheTitleNamesTheIterationTheCheckpointRecords) {
+  if (!hasMatplotlib()) GTEST_SKIP() << "/usr/bin/python3 lacks matplotlib or numpy";
+  ScratchDir dir;
+  writeResultSet(dir.path, "100000");
   std::string ckpt = "PLUMECKP" + std::string(112, '\0');
   ckpt[72] = 42;
   std::ofstream(dir.path / "Result/251_301_5_150/checkpoint_Gr_100000.bin", std::ios::binary) << ckpt;
-  r = runTool(dir.path, "plume-pictures", ". --gr 100000");
+  RunResult r = runTool(dir.path, "plume-pictures", ". --gr 100000");
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_NE(readFile(dir.path / "pictures/temperature_Gr_100000.png")
                 .find("Gr = 100000, Pr = 0.71\nwalls: bottom 0, top 0, left 0, right 0; after 41 iterations"),

@@ -62,16 +62,13 @@ TEST(Sweeps, EachKeepsWallsAndSourceRewritesItsHalfAndMirrorsIt) {
     }
 }
 
-TEST(Sweeps, BandsInOrderAndTheAxisRowOutwardsFromTheSource) {
+TEST(Sweeps, BandsRunInOrderEachReadingItsEdgeRowsAsOneThreadWould) {
   ThreadCount team(1);
   resetState();
   // One thread: row 150 (first of band 1) sees row 151 as it was, row 151
   // (last of band 2) the new row 150; likewise 300/301 and 450/451.
   for (int edge : {150, 300, 450}) Psi[edge + 1][500] = Omega[edge][400] = 1.0;
   Psi[100][800] = 1.0;  // an old value: the updates give it no weight
-  T[600][20] = Pr = 1.0;
-  literal::sweepTemperature();
-  Psi[600][20] = 1.0;  // an artificial value, as the temperature's
   literal::sweepStreamFunction();
   const double p = poisson(0, 0, 0, 0, 1);
   for (int edge : {150, 300, 450}) {
@@ -83,6 +80,15 @@ TEST(Sweeps, BandsInOrderAndTheAxisRowOutwardsFromTheSource) {
   }
   const double q = poisson(1, 0, 0, 0, 0);  // its neighbours read it
   EXPECT_EQ(Psi[100][800], poisson(0, q, q, 0, 0));
+}
+
+TEST(Sweeps, AxisRowRunsOutwardsFromTheSourceBeforeTheRowBelowIt) {
+  ThreadCount team(1);
+  resetState();
+  T[600][20] = Pr = 1.0;
+  literal::sweepTemperature();
+  Psi[600][20] = 1.0;  // an artificial value, as the temperature's
+  literal::sweepStreamFunction();
   // The axis row goes 21 -> 919, then 19 -> 1, each half from the source;
   // row 599 comes after it.
   double psi[921] = {}, t[921] = {};
