@@ -271,6 +271,41 @@ TEST(SteadyProgram, TheExampleSolutionClosesItsHeatBalance) {
   EXPECT_NE(axis.find("\n0.016666666666666666,1,"), std::string::npos);  // the source, j = 20
 }
 
+// The fields as a checkpoint stores them: T, Omega, Psi of rows 0 .. 600,
+// 921 doubles each, from byte 120 (the build machine is little-endian).
+std::vector<double> checkpointFields(const std::filesystem::path& file) {
+  const std::string c = readFile(file);
+  std::vector<double> v(3 * 601 * 921);
+  if (c.size() == 120 + v.size() * 8 + 4) std::memcpy(v.data(), c.data() + 120, v.size() * 8);
+  else ADD_FAILURE() << file << ": " << c.size() << " bytes";
+  return v;
+}
+
+// Pr multiplies the convection of T and of Omega alike, so a solution depends
+// on Gr*Pr alone: with Omega' = Pr*Omega and Psi' = Pr*Psi (velocities Pr
+// times as large) the equations for (Gr, Pr) become those for (Gr*Pr, 1).
+// So (2e4, 1/2) and (1e4, 1) have the same T, and Omega and Psi of the first
+// are twice those of the second.
+TEST(SteadyProgram, SolutionDependsOnGrTimesPrAlone) {
+  ScratchDir a, b;
+  ASSERT_EQ(runSteady(a, "2e4 0.5 0 0 0 0\n").status, 0);
+  ASSERT_EQ(runSteady(b, "1e4 1 0 0 0 0\n").status, 0);
+  const std::vector<double> fa = checkpointFields(a.path / "Result/251_301_5_150/checkpoint_Gr_20000.bin");
+  const std::vector<double> fb = checkpointFields(b.path / "Result/251_301_5_150/checkpoint_Gr_10000.bin");
+  const std::size_t n = 601 * 921;
+  const char* names[] = {"T", "Omega", "Psi"};
+  for (int f = 0; f < 3; ++f) {
+    const double scale = f == 0 ? 1 : 0.5;
+    double largest = 0, deviation = 0;
+    for (std::size_t k = f * n; k < (f + 1) * n; ++k) {
+      largest = std::max(largest, std::fabs(fb[k]));
+      deviation = std::max(deviation, std::fabs(scale * fa[k] - fb[k]));
+    }
+    EXPECT_GT(largest, 0) << names[f];
+    EXPECT_LE(deviation, 1e-12 * largest) << names[f] << ": largest " << largest;
+  }
+}
+
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   PetscInitializeNoArguments();
