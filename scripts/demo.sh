@@ -4,21 +4,21 @@
 # converged plume into its pictures/ folder. Each mode has its own folder, so
 # neither deletes the other's results.
 #
-#   tools/demo.sh            the steady solution by plume-steady (a few
-#                            minutes), in run-demo/
-#   tools/demo.sh --iterate  the first 20,000 plume iterations instead (preset
-#                            "demo", build-demo/), in run-demo-iterate/; Ctrl+C
-#                            stops the run early and the fields it saved are drawn
+#   scripts/demo.sh            the steady solution by plume-steady (a few
+#                              minutes), in run-demo/
+#   scripts/demo.sh --iterate  the first 20,000 plume iterations instead (preset
+#                              "demo", build-demo/), in run-demo-iterate/; Ctrl+C
+#                              stops the run early and the fields it saved are drawn
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 mode="${1:-steady}"
 case "$mode" in
   steady|--iterate) ;;
-  *) echo "usage: tools/demo.sh [--iterate]" >&2; exit 64 ;;
+  *) echo "usage: scripts/demo.sh [--iterate]" >&2; exit 64 ;;
 esac
 
-PLUME_WINDOWS_CHECK=0 tools/deps.sh
+PLUME_WINDOWS_CHECK=0 scripts/deps.sh
 if [ "$mode" = steady ]; then rundir="$root/run-demo"; else rundir="$root/run-demo-iterate"; fi
 rm -rf "$rundir"
 mkdir -p "$rundir"

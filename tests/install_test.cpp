@@ -1,5 +1,5 @@
 // What is handed to users: `cmake --install` of the build run from the
-// installed tree, and the Windows cross build (tools/test.sh builds it in
+// installed tree, and the Windows cross build (scripts/test.sh builds it in
 // build-windows/ first).
 #include <gtest/gtest.h>
 
