@@ -81,10 +81,10 @@ std::string axisCsv(const Field& t, const Field& psi) {
   return out;
 }
 
-Derived writeSummary(const ParameterValues& c, const RunFacts& run) {
-  Derived d = computeDerived(T, Psi, c);
+Derived writeSummary(const Field& t, const Field& psi, const ParameterValues& c, const RunFacts& run) {
+  Derived d = computeDerived(t, psi, c);
   for (const auto& [path, text] : {std::pair{summaryPath(c.Gr), summaryJson(c, run, d)},
-                                   std::pair{axisPath(c.Gr), axisCsv(T, Psi)}})
+                                   std::pair{axisPath(c.Gr), axisCsv(t, psi)}})
     if (!writeFileAtomically(path, text, FileKind::Text))
       consoleWrite(ru("Предупреждение: не удалось записать файл '").str() + path + "'\n");
   return d;

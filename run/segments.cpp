@@ -117,7 +117,8 @@ void saveRunState(const SavePoint& point) {
   mirrorHalf(T, Omega, Psi);
   if (!writeResults()) saveFailed = true;
   // The iteration count plume printed: the number of the last iteration run.
-  writeSummary(parameterValues, {"iterations", point.completed - 1, point.converged, omegaSqSum});
+  writeSummary(T, Psi, parameterValues,
+               {"iterations", point.completed - 1, point.converged, omegaSqSum});
   if (point.diverged || point.completed == lastCheckpointed) return;
   CheckpointMeta meta{point.completed, point.prevOmegaSqSum, earlierSeconds + segmentSeconds(),
                       point.converged, point.residual};

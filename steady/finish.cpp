@@ -34,7 +34,7 @@ Finished finishState(const ParameterValues& c, const SolveOutcome& outcome, doub
   if (outcome.end != SolveEnd::Converged) {
     printFailure(outcome);
     bool written = writeResults();
-    Derived d = writeSummary(c, {"newton_steps", outcome.newtonSteps, false, NAN});
+    Derived d = writeSummary(T, Psi, c, {"newton_steps", outcome.newtonSteps, false, NAN});
     return {written ? kNotConverged : kNotSaved, {false, 0, 0.0, 0.0}, d};
   }
   std::string line = ru("Решение найдено за ").str();
@@ -44,7 +44,8 @@ Finished finishState(const ParameterValues& c, const SolveOutcome& outcome, doub
   consoleWrite(line + "\n");
   SelfCheck check = runSelfCheck();
   bool written = writeResults();
-  Derived d = writeSummary(c, {"newton_steps", outcome.newtonSteps, check.passed, check.omegaSqSum});
+  Derived d =
+      writeSummary(T, Psi, c, {"newton_steps", outcome.newtonSteps, check.passed, check.omegaSqSum});
   // plume --resume continues with the next designed iteration, whose
   // stopping test compares with the self-check's last sum.
   written = writeCheckpoint({check.iterations, check.omegaSqSum, seconds, false,
