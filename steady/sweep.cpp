@@ -191,7 +191,7 @@ PetscErrorCode runSweep(const SweepRange& range, const ParameterValues& base,
       const double seconds = MPI_Wtime() - t0;
       const char* rowStatus = !converged ? "failed" : (verified ? "verified" : "unverified");
       rows.push_back(sweepCsvLine(rowOf(c, rowStatus, outcome.newtonSteps, seconds, f.derived, sum)));
-      if (!writeRows(rows)) pointStatus = kNotSaved;
+      if (!writeRows(rows) && converged) pointStatus = kNotSaved;
       computedSeconds += seconds;
       ++computed;
       int left = 0;
