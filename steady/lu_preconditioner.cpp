@@ -10,6 +10,8 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/text.h"
+#include "steady/console.h"
 #include "steady/nested_dissection.h"
 
 namespace plume::steady {
@@ -34,6 +36,7 @@ struct Factors {
 };
 
 PetscErrorCode setUp(PC pc) {
+  PetscFunctionBeginUser;
   Factors* f;
   PetscCall(PCShellGetContext(pc, &f));
   Mat P;
@@ -95,10 +98,14 @@ PetscErrorCode setUp(PC pc) {
                static_cast<int>(id.infog[0]), static_cast<int>(id.infog[1]), static_cast<int>(id.n));
     f->analysed = true;
   }
+  say(ru("Разложение матрицы Якоби...\n"));
   double t1 = MPI_Wtime();
   std::clock_t c1 = std::clock();
   id.icntl[32] = f->determinant ? 1 : 0;  // ICNTL(33): the determinant
   f->call(2);
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f ", MPI_Wtime() - t1);
+  say(ru("Разложение матрицы Якоби готово за ").str() + seconds + ru("с\n").str());
   if (f->report)
     std::printf("LU: factorisation %.1f s (processor %.1f s), %d MB, %.3g operations\n",
                 MPI_Wtime() - t1, static_cast<double>(std::clock() - c1) / CLOCKS_PER_SEC,
@@ -109,10 +116,11 @@ PetscErrorCode setUp(PC pc) {
   if (f->factored && f->determinant)
     f->determinantSign = id.rinfog[11] > 0 ? 1 : (id.rinfog[11] < 0 ? -1 : 0);
   if (!f->factored) PetscCall(PCSetFailedReason(pc, PC_FACTOR_OTHER));
-  return 0;
+  PetscFunctionReturn(0);
 }
 
 PetscErrorCode apply(PC pc, Vec x, Vec y) {
+  PetscFunctionBeginUser;
   Factors* f;
   PetscCall(PCShellGetContext(pc, &f));
   PetscInt n;
@@ -131,15 +139,16 @@ PetscErrorCode apply(PC pc, Vec x, Vec y) {
   PetscCall(VecGetArray(y, &ya));
   for (PetscInt k = 0; k < n; ++k) ya[k] = f->rhs[k];
   PetscCall(VecRestoreArray(y, &ya));
-  return 0;
+  PetscFunctionReturn(0);
 }
 
 PetscErrorCode destroy(PC pc) {
+  PetscFunctionBeginUser;
   Factors* f;
   PetscCall(PCShellGetContext(pc, &f));
   if (f->initialised) f->call(-2);
   delete f;
-  return 0;
+  PetscFunctionReturn(0);
 }
 
 }  // namespace
@@ -166,6 +175,7 @@ PetscErrorCode luDeterminantSign(PC pc, int* sign) {
 }
 
 PetscErrorCode setLuPreconditioner(PC pc, int rows, int cols) {
+  PetscFunctionBeginUser;
   auto* f = new Factors;
   f->rows = rows;
   f->cols = cols;
@@ -181,7 +191,7 @@ PetscErrorCode setLuPreconditioner(PC pc, int rows, int cols) {
   PetscCall(PCShellSetApply(pc, apply));
   PetscCall(PCShellSetDestroy(pc, destroy));
   PetscCall(PCShellSetName(pc, "single-precision LU (MUMPS, nested dissection)"));
-  return 0;
+  PetscFunctionReturn(0);
 }
 
 }  // namespace plume::steady

@@ -2,10 +2,10 @@
 // equations of plume's iteration, checked by running that iteration from the
 // solution. Reads Result/parametrs in the working directory, as plume does;
 // PETSc options may be given on the command line or in PETSC_OPTIONS.
+// `--sweep FROM TO N` solves a series of Gr (steady/sweep.h).
 //
 // Exit status: see steady/finish.h.
 
-#include <omp.h>
 #include <petscsys.h>
 
 #include <string>
@@ -17,23 +17,20 @@
 #include "platform/text.h"
 #include "run/segments.h"
 #include "run/summary.h"
-#include "state/grid.h"
 #include "state/parameters.h"
+#include "steady/arguments.h"
 #include "steady/branch_run.h"
 #include "steady/console.h"
 #include "steady/finish.h"
 #include "steady/newton.h"
 #include "steady/solver_setup.h"
+#include "steady/sweep.h"
+#include "steady/threads.h"
 
 namespace {
 
 using namespace plume;
 using namespace plume::steady;
-
-const char kHelp[] =
-    "plume-steady: the steady state of plume's iteration by Newton's method.\n"
-    "  -steady_max_steps N   Newton steps allowed in all (default 100)\n"
-    "  --branch FROM TO [--at GR,...]   follow the branch of steady states in Gr\n";
 
 void printStart() {
   std::string line = ru("Метод Ньютона для стационарного решения: Gr = ").str();
@@ -51,7 +48,31 @@ PetscErrorCode shareStatus(int* status) {
   PetscFunctionReturn(0);
 }
 
-PetscErrorCode run(int* status) {
+// Options given that nothing has read, once every option of the solver has
+// been read; named on the console. On several processes MUMPS's own options
+// are read only when it factorises, so they are not judged here.
+PetscErrorCode refuseUnreadOptions(bool* refused) {
+  PetscFunctionBeginUser;
+  int processes = 1;
+  PetscCallMPI(MPI_Comm_size(PETSC_COMM_WORLD, &processes));
+  PetscInt n = 0;
+  char **names, **values;
+  PetscCall(PetscOptionsLeftGet(nullptr, &n, &names, &values));
+  std::string unread;
+  for (PetscInt k = 0; k < n; ++k) {
+    std::string name = names[k][0] == '-' ? names[k] : std::string("-") + names[k];
+    if (processes > 1 && name.rfind("-mat_mumps_", 0) == 0) continue;
+    unread += " " + name;
+  }
+  PetscCall(PetscOptionsLeftRestore(nullptr, &n, &names, &values));
+  *refused = !unread.empty();
+  if (*refused)
+    say(ru("Неизвестные параметры (их никто не читает; список - plume-steady --help):").str() +
+        unread + "\n");
+  PetscFunctionReturn(0);
+}
+
+PetscErrorCode run(const Arguments& args, int* status) {
   PetscFunctionBeginUser;
   *status = startFromParameterFile() ? kSolved : kNoStart;
   if (*status == kSolved && isFirstProcess() && !prepareResultFolders()) *status = kNoStart;
@@ -60,25 +81,36 @@ PetscErrorCode run(int* status) {
   BranchRequest branch;
   bool branchGiven = false;
   PetscCall(readBranchRequest(&branch, &branchGiven));
-  if (branchGiven) *status = runBranch(branch);
-  if (branchGiven) PetscCall(shareStatus(status));
-  if (branchGiven) PetscFunctionReturn(0);
-  printStart();
+  if (branchGiven) {
+    *status = runBranch(branch);
+    PetscCall(shareStatus(status));
+    PetscFunctionReturn(0);
+  }
   NewtonRun newton;
   PetscCall(startNewtonRun(&newton));
   SteadyProblem problem;
   PetscCall(createSteadyProblem(&problem));
-  Vec x;
-  PetscCall(DMCreateGlobalVector(problem.da, &x));
-  PetscCall(storeFields(problem, x));
-  SolveOutcome outcome{};
-  PetscCall(solveSteady(problem, x, 0.0, parameterValues, newton, &outcome));
-  PetscCall(VecDestroy(&x));
-  PetscCall(destroySteadyProblem(&problem));
-  if (isFirstProcess()) {
-    *status = finishState(parameterValues, outcome, MPI_Wtime() - newton.startTime).status;
-    reportRun(MPI_Wtime() - newton.startTime);
+  bool refused = false;
+  PetscCall(refuseUnreadOptions(&refused));
+  if (refused) {
+    *status = kUsage;
+  } else if (args.mode == Arguments::Mode::Sweep) {
+    const ParameterValues base = parameterValues;
+    PetscCall(runSweep(args.sweep, base, problem, newton, status));
+  } else {
+    printStart();
+    Vec x;
+    PetscCall(DMCreateGlobalVector(problem.da, &x));
+    PetscCall(storeFields(problem, x));
+    SolveOutcome outcome{};
+    PetscCall(solveSteady(problem, x, 0.0, parameterValues, newton, &outcome));
+    PetscCall(VecDestroy(&x));
+    if (isFirstProcess()) {
+      *status = finishState(parameterValues, outcome, MPI_Wtime() - newton.startTime).status;
+      reportRun(MPI_Wtime() - newton.startTime);
+    }
   }
+  PetscCall(destroySteadyProblem(&problem));
   PetscCall(shareStatus(status));
   PetscFunctionReturn(0);
 }
@@ -87,17 +119,25 @@ PetscErrorCode run(int* status) {
 
 int main(int argc, char** argv) {
   plume::initConsole();
-  std::vector<std::string> args = petscStyleArguments({argv, argv + argc});
+  Arguments args = parseArguments(argc, argv);
+  if (args.mode == Arguments::Mode::Help || args.mode == Arguments::Mode::Bad) {
+    if (args.mode == Arguments::Mode::Bad) consoleWrite(args.fault + "\n");
+    consoleWrite(usageText());
+    return args.mode == Arguments::Mode::Help ? 0 : kUsage;
+  }
+  waitPassively(argv);
+  std::vector<std::string> petscArgs =
+      petscStyleArguments({args.petscArgs.begin(), args.petscArgs.end()});
   std::vector<char*> pointers;
-  for (std::string& a : args) pointers.push_back(a.data());
+  for (std::string& a : petscArgs) pointers.push_back(a.data());
+  int petscArgc = static_cast<int>(pointers.size());
   pointers.push_back(nullptr);
-  argc = static_cast<int>(args.size());
-  argv = pointers.data();
-  PetscCall(PetscInitialize(&argc, &argv, nullptr, kHelp));
+  char** petscArgv = pointers.data();
+  PetscCall(PetscInitialize(&petscArgc, &petscArgv, nullptr, nullptr));
   int status = kNoStart;
-  PetscCall(run(&status));
+  PetscCall(run(args, &status));
   bool first = isFirstProcess();
   PetscCall(PetscFinalize());
-  if (status != kNoStart && first) plume::waitForKey();
+  if (status != kNoStart && status != kUsage && first) plume::waitForKey();
   return status;
 }

@@ -1,0 +1,224 @@
+#include "steady/sweep.h"
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "output/checkpoint.h"
+#include "output/derived.h"
+#include "platform/number_format.h"
+#include "platform/platform.h"
+#include "platform/text.h"
+#include "run/outer_loop.h"
+#include "state/grid.h"
+#include "steady/console.h"
+#include "steady/finish.h"
+#include "steady/sweep_plan.h"
+
+namespace plume::steady {
+
+namespace {
+
+constexpr const char* kSweepFile = "Result/251_301_5_150/sweep.csv";
+
+ParameterValues pointCase(const ParameterValues& base, double gr) {
+  ParameterValues c = base;
+  c.Gr = gr;
+  return c;
+}
+
+std::string checkpointFor(double gr) {
+  return "Result/251_301_5_150/checkpoint_Gr_" + formatNumber(gr) + ".bin";
+}
+
+// The rows of sweep.csv as they are, without the header.
+std::vector<std::string> readRows() {
+  std::vector<std::string> rows;
+  std::ifstream in(kSweepFile);
+  for (std::string line; std::getline(in, line);)
+    if (readRowKey(line)) rows.push_back(line);
+  return rows;
+}
+
+bool writeRows(const std::vector<std::string>& rows) {
+  std::string text = std::string(kSweepHeader) + "\n";
+  for (const std::string& r : rows) text += r + "\n";
+  std::string reason;
+  if (writeFileAtomically(kSweepFile, text, FileKind::Text, &reason)) return true;
+  consoleWrite(ru("Предупреждение: не удалось записать файл '").str() + kSweepFile + "' (" +
+               reason + ")\n");
+  return false;
+}
+
+// A point is finished when its checkpoint holds this case and passed plume's
+// stopping rule, and sweep.csv has its row as verified.
+bool finishedBefore(const ParameterValues& c, const std::vector<std::string>& rows) {
+  CheckpointRead r = inspectCheckpoint(checkpointFor(c.Gr), c);
+  if (r.status != CheckpointStatus::Loaded || !(r.meta.lastResidual < residualLimit)) return false;
+  for (const std::string& line : rows) {
+    std::optional<RowKey> key = readRowKey(line);
+    if (sameCase(key->c, c) && key->status == "verified") return true;
+  }
+  return false;
+}
+
+SweepRow rowOf(const ParameterValues& c, const char* status, int steps, double seconds,
+               const Derived& d, double sumOmegaSq) {
+  SweepRow row{c, status, steps, seconds, {}};
+  const double values[] = {d.flows.source, d.flows.bottom, d.flows.top,     d.flows.left,
+                           d.flows.right,  d.flows.balance};
+  for (int k = 0; k < 6; ++k) row.quantities[k] = values[k];
+  row.quantities[6] = d.nu;
+  row.quantities[7] = d.psiMax.value;
+  row.quantities[8] = d.psiMin.value;
+  row.quantities[9] = d.uMax.value;
+  row.quantities[10] = d.vMax.value;
+  row.quantities[11] = sumOmegaSq;
+  return row;
+}
+
+void printPoint(int k, int n, double gr, int steps, double seconds, double left) {
+  std::string line = ru("Точка ").str();
+  appendInteger(line, k);
+  line += "/";
+  appendInteger(line, n);
+  line += ": Gr = ";
+  appendNumber(line, gr);
+  line += ru(", шагов Ньютона: ").str();
+  appendInteger(line, steps);
+  char text[96];
+  std::snprintf(text, sizeof text, ", %.1f ", seconds);
+  line += text;
+  line += ru("с, осталось около ");
+  std::snprintf(text, sizeof text, "%.0f ", left);
+  line += text;
+  line += ru("с\n");
+  say(line);
+}
+
+void printStart(const SweepRange& r, const ParameterValues& base, int done) {
+  std::string line = ru("Серия: ").str();
+  appendInteger(line, r.count);
+  line += ru(" значений Gr от ");
+  appendNumber(line, r.from);
+  line += ru(" до ");
+  appendNumber(line, r.to);
+  line += ru(" (равномерно по log|Gr|), Pr = ");
+  appendNumber(line, base.Pr);
+  line += ru(", температуры стенок из Result/parametrs; Gr из него (");
+  appendNumber(line, base.Gr);
+  line += ru(") не используется.\n");
+  if (done > 0) {
+    line += ru("Уже рассчитано ранее (проверенная контрольная точка с теми же параметрами): ");
+    appendInteger(line, done);
+    line += ru(" точек; считаются остальные.\n");
+  }
+  say(line);
+}
+
+// Puts into the fields and `x` the state the next point starts from: point
+// `from`'s checkpoint, or the initial state.
+PetscErrorCode loadStart(SteadyProblem& problem, Vec x, const ParameterValues& c, bool initial) {
+  PetscFunctionBeginUser;
+  if (initial) {
+    setInitialState(c);
+  } else {
+    CheckpointRead r = readCheckpoint(checkpointFor(c.Gr), &c);
+    PetscCheck(r.status == CheckpointStatus::Loaded, PETSC_COMM_SELF, PETSC_ERR_FILE_READ,
+               "checkpoint of a finished point no longer reads");
+  }
+  PetscCall(storeFields(problem, x));
+  PetscFunctionReturn(0);
+}
+
+PetscErrorCode shareInt(int* v) {
+  PetscFunctionBeginUser;
+  PetscCallMPI(MPI_Bcast(v, 1, MPI_INT, 0, PETSC_COMM_WORLD));
+  PetscFunctionReturn(0);
+}
+
+}  // namespace
+
+PetscErrorCode runSweep(const SweepRange& range, const ParameterValues& base,
+                        SteadyProblem& problem, NewtonRun& newton, int* status) {
+  PetscFunctionBeginUser;
+  const std::vector<double> points = sweepPoints(range);
+  const int n = static_cast<int>(points.size());
+  std::vector<std::string> rows = readRows();
+  std::vector<bool> finished(n);
+  int done = 0;
+  for (int k = 0; k < n; ++k) done += finished[k] = finishedBefore(pointCase(base, points[k]), rows);
+  printStart(range, base, done);
+  // Rows of this sweep's points that are computed again go; others stay.
+  std::vector<std::string> kept;
+  for (const std::string& line : rows) {
+    std::optional<RowKey> key = readRowKey(line);
+    bool again = false;
+    for (int k = 0; k < n; ++k)
+      again = again || (!finished[k] && sameCase(key->c, pointCase(base, points[k])));
+    if (!again) kept.push_back(line);
+  }
+  rows = kept;
+  *status = kSolved;
+  if (isFirstProcess() && !writeRows(rows)) *status = kNotSaved;
+
+  Vec x;
+  PetscCall(DMCreateGlobalVector(problem.da, &x));
+  double computedSeconds = 0;
+  int computed = 0;
+  for (int k = 0; k < n; ++k) {
+    if (finished[k]) continue;
+    const ParameterValues c = pointCase(base, points[k]);
+    const int from = nearestFinished(finished, k);
+    const double fromGr = from < 0 ? 0.0 : points[from];
+    PetscCall(loadStart(problem, x, pointCase(base, fromGr), from < 0));
+    // Fresh factors at each point's first Newton step: those of the last
+    // point are out of date, and a sweep resumed here then computes the same.
+    PetscCall(SNESSetLagPreconditioner(problem.snes, -2));
+    const double t0 = MPI_Wtime();
+    SolveOutcome outcome{};
+    PetscCall(solveSteady(problem, x, fromGr, c, newton, &outcome));
+    int pointStatus = kSolved;
+    if (isFirstProcess()) {
+      parameterValues = c;  // the case the output files name and store
+      Finished f = finishState(c, outcome, MPI_Wtime() - t0);
+      const bool converged = outcome.end == SolveEnd::Converged;
+      pointStatus = converged ? f.status : kNotConverged;
+      const bool verified = converged && f.check.passed;
+      const double sum = converged ? f.check.omegaSqSum : NAN;
+      const double seconds = MPI_Wtime() - t0;
+      const char* rowStatus = !converged ? "failed" : (verified ? "verified" : "unverified");
+      rows.push_back(sweepCsvLine(rowOf(c, rowStatus, outcome.newtonSteps, seconds, f.derived, sum)));
+      if (!writeRows(rows) && converged) pointStatus = kNotSaved;
+      computedSeconds += seconds;
+      ++computed;
+      int left = 0;
+      for (int m = k + 1; m < n; ++m) left += !finished[m];
+      printPoint(k + 1, n, c.Gr, outcome.newtonSteps, seconds, computedSeconds / computed * left);
+      if (!converged) {
+        std::string line = ru("Точка ").str();
+        appendInteger(line, k + 1);
+        line += ru(" (Gr = ");
+        appendNumber(line, c.Gr);
+        line += ru(") не достигнута: продолжение дошло до Gr = ");
+        appendNumber(line, outcome.reachedGr);
+        line += ru(". Серия остановлена; ее строка в sweep.csv помечена failed.\n");
+        consoleWrite(line);
+      }
+    }
+    PetscCall(shareInt(&pointStatus));
+    if (pointStatus == kNotConverged) {
+      *status = kNotConverged;
+      break;
+    }
+    if (pointStatus == kSolved) finished[k] = true;
+    if (pointStatus == kNotSaved || (pointStatus == kUnverified && *status == kSolved))
+      *status = pointStatus;
+  }
+  PetscCall(VecDestroy(&x));
+  PetscFunctionReturn(0);
+}
+
+}  // namespace plume::steady
