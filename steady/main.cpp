@@ -6,7 +6,7 @@
 // Exit status: see steady/finish.h.
 
 #include <omp.h>
-#include <petscsys.h>
+#include <slepcsys.h>
 
 #include <string>
 #include <vector>
@@ -24,6 +24,7 @@
 #include "steady/finish.h"
 #include "steady/newton.h"
 #include "steady/solver_setup.h"
+#include "steady/stability_report.h"
 
 namespace {
 
@@ -33,7 +34,10 @@ using namespace plume::steady;
 const char kHelp[] =
     "plume-steady: the steady state of plume's iteration by Newton's method.\n"
     "  -steady_max_steps N   Newton steps allowed in all (default 100)\n"
-    "  --branch FROM TO [--at GR,...]   follow the branch of steady states in Gr\n";
+    "  --branch FROM TO [--at GR,...]   follow the branch of steady states in Gr\n"
+    "  --stability           after the solve, the rightmost eigenvalues of both perturbation\n"
+    "                        classes, and their modes beside the checkpoint\n"
+    "  -stability_nev N      eigenvalues per class (default 8)\n";
 
 void printStart() {
   std::string line = ru("Метод Ньютона для стационарного решения: Gr = ").str();
@@ -75,8 +79,16 @@ PetscErrorCode run(int* status) {
   PetscCall(solveSteady(problem, x, 0.0, parameterValues, newton, &outcome));
   PetscCall(VecDestroy(&x));
   PetscCall(destroySteadyProblem(&problem));
+  PetscBool wantStability = PETSC_FALSE;
+  PetscCall(PetscOptionsHasName(nullptr, nullptr, "-stability", &wantStability));
   if (isFirstProcess()) {
-    *status = finishState(parameterValues, outcome, MPI_Wtime() - newton.startTime).status;
+    // Before the self-check, which iterates the fields on.
+    StabilityFacts stability{};
+    bool computed = wantStability && outcome.end == SolveEnd::Converged;
+    if (computed) stability = reportStability();
+    *status = finishState(parameterValues, outcome, MPI_Wtime() - newton.startTime,
+                          computed ? &stability : nullptr)
+                  .status;
     reportRun(MPI_Wtime() - newton.startTime);
   }
   PetscCall(shareStatus(status));
@@ -93,11 +105,11 @@ int main(int argc, char** argv) {
   pointers.push_back(nullptr);
   argc = static_cast<int>(args.size());
   argv = pointers.data();
-  PetscCall(PetscInitialize(&argc, &argv, nullptr, kHelp));
+  PetscCall(SlepcInitialize(&argc, &argv, nullptr, kHelp));
   int status = kNoStart;
   PetscCall(run(&status));
   bool first = isFirstProcess();
-  PetscCall(PetscFinalize());
+  PetscCall(SlepcFinalize());
   if (status != kNoStart && first) plume::waitForKey();
   return status;
 }
