@@ -178,7 +178,7 @@ TEST(StabilityModes, AtGrAndPrZeroTheLeadingModesAreThoseOfTheFivePointLaplacian
       double lap = ((t(i - 1, j) + t(i + 1, j)) + (t(i, j - 1) + t(i, j + 1)) - 4 * t(i, j)) / kStepSq;
       worst = std::max(worst, std::fabs(lap - same.re * t(i, j)));
     }
-  EXPECT_LE(other, 1e-10 * vmax);
+  EXPECT_LE(other, 1e-6 * vmax);  // T alone: Omega and Psi only at the level of convergence
   EXPECT_LE(worst, 1e-7 * std::fabs(same.re) * vmax);
   PetscOptionsClearValue(nullptr, "-stability_nev");
 }
