@@ -54,6 +54,13 @@ std::string summaryJson(const ParameterValues& c, const RunFacts& run, const Der
   appendInteger(j.text, run.count);
   j.key("verified");
   j.text += run.verified ? "true" : "false";
+  if (const StabilityFacts* s = run.stability) {
+    j.key("stable");
+    j.text += s->stable ? "true" : "false";
+    for (Entry e : {Entry{"lambda_sym_re", s->symRe}, {"lambda_sym_im", s->symIm},
+                    {"lambda_anti_re", s->antiRe}, {"lambda_anti_im", s->antiIm}})
+      j.number(e.first, e.second);
+  }
   const HeatFlows& q = d.flows;
   for (Entry e : {Entry{"sum_omega_sq", run.sumOmegaSq}, {"q_source", q.source}, {"q_bottom", q.bottom},
                   {"q_top", q.top}, {"q_left", q.left}, {"q_right", q.right}, {"balance", q.balance},

@@ -14,11 +14,20 @@
 
 namespace plume {
 
+// The linear stability of a steady state, where it was computed: the
+// rightmost eigenvalue of each perturbation class about the axis.
+struct StabilityFacts {
+  bool stable;
+  double symRe, symIm;    // same symmetry as the state
+  double antiRe, antiIm;  // the opposite one
+};
+
 struct RunFacts {
   const char* countName;  // "iterations" (plume) or "newton_steps" (plume-steady)
   long long count;
   bool verified;      // plume's stopping rule passed / plume-steady's self-check passed
   double sumOmegaSq;  // of the last iteration; NaN where none was run
+  const StabilityFacts* stability = nullptr;  // written after "verified" when given
 };
 
 std::string summaryPath(double gr);

@@ -3,8 +3,8 @@
 # they are missing. Needs root (or sudo) only when something is missing.
 set -euo pipefail
 packages=(cmake g++ libgtest-dev libgmock-dev zlib1g-dev libfftw3-dev python3-matplotlib python3-numpy)
-# plume-steady: PETSc with MUMPS, and an optimised BLAS for its factorisations.
-packages+=(petsc-dev libopenblas0-openmp)
+# plume-steady: PETSc with MUMPS, SLEPc, and an optimised BLAS for its factorisations.
+packages+=(petsc-dev slepc-dev libopenblas0-openmp)
 [ "${PLUME_WINDOWS_CHECK:-1}" = 1 ] && packages+=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev)
 missing=()
 for p in "${packages[@]}"; do

@@ -270,7 +270,8 @@ std::vector<std::string> petscStyleArguments(const std::vector<std::string>& arg
       out.push_back("-branch");
       out.push_back(args[k + 1] + "," + args[k + 2]);
       k += 2;
-    } else if (a == "--at" || a == "--evolve" || a == "--mode" || a == "--perturb") {
+    } else if (a == "--at" || a == "--evolve" || a == "--mode" || a == "--perturb" ||
+               a == "--stability") {
       out.push_back(a.substr(1));
     } else {
       out.push_back(a);

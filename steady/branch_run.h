@@ -28,7 +28,7 @@ struct BranchRequest {
 
 // The command line with the branch's and time integration's long options in
 // PETSc's form: --branch FROM TO becomes -branch FROM,TO; --at, --evolve,
-// --mode, --perturb lose a dash. Other arguments are left as they are.
+// --mode, --perturb, --stability lose a dash. Other arguments are left as they are.
 std::vector<std::string> petscStyleArguments(const std::vector<std::string>& args);
 
 // The request from the options -branch FROM,TO [-at GR,...] [-branch_steps N]

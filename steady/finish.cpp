@@ -30,7 +30,8 @@ void printFailure(const SolveOutcome& o) {
 
 }  // namespace
 
-Finished finishState(const ParameterValues& c, const SolveOutcome& outcome, double seconds) {
+Finished finishState(const ParameterValues& c, const SolveOutcome& outcome, double seconds,
+                     const StabilityFacts* stability) {
   if (outcome.end != SolveEnd::Converged) {
     printFailure(outcome);
     bool written = writeResults();
@@ -44,8 +45,8 @@ Finished finishState(const ParameterValues& c, const SolveOutcome& outcome, doub
   consoleWrite(line + "\n");
   SelfCheck check = runSelfCheck();
   bool written = writeResults();
-  Derived d =
-      writeSummary(T, Psi, c, {"newton_steps", outcome.newtonSteps, check.passed, check.omegaSqSum});
+  Derived d = writeSummary(T, Psi, c, {"newton_steps", outcome.newtonSteps, check.passed,
+                                       check.omegaSqSum, stability});
   // plume --resume continues with the next designed iteration, whose
   // stopping test compares with the self-check's last sum.
   written = writeCheckpoint({check.iterations, check.omegaSqSum, seconds, false,

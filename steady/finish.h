@@ -4,6 +4,7 @@
 #pragma once
 
 #include "output/derived.h"
+#include "output/summary_files.h"
 #include "steady/newton.h"
 #include "steady/self_check.h"
 
@@ -26,6 +27,8 @@ struct Finished {
 // Writes the state the fields hold for the case `c`, as `outcome` found it:
 // a converged one is self-checked first. The summary goes beside the files. `seconds` is the time of the solve, stored with the
 // checkpoint. For the first process only.
-Finished finishState(const ParameterValues& c, const SolveOutcome& outcome, double seconds);
+// `stability`, where computed, goes into the summary.
+Finished finishState(const ParameterValues& c, const SolveOutcome& outcome, double seconds,
+                     const StabilityFacts* stability = nullptr);
 
 }  // namespace plume::steady

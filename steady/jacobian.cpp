@@ -15,22 +15,28 @@ enum Fld { kT = 0, kOmega = 1, kPsi = 2 };
 
 bool onWall(int i, int j) { return i == 0 || i == NX || j == 0 || j == NY; }
 
+// Where a row's entries go, and the class whose mirror rule resolves row 601.
+struct RowOut {
+  std::vector<JacobianEntry>& entries;
+  ModeClass modeClass;
+};
+
 // Adds `value` times the derivative of the value read at grid node (i, j) of
 // `field` with respect to the unknowns it follows.
-void add(std::vector<JacobianEntry>& out, int i, int j, int field, double value) {
+void add(RowOut& out, int i, int j, int field, double value) {
   if (field == kOmega && onWall(i, j)) {
     // Wall vorticity: F times Psi at the nearest interior node. The updates
     // read the walls only next to an unknown, never at a corner.
-    int pi = i == 0 ? 1 : i, pj = j == 0 ? 1 : (j == NY ? NY - 1 : j);
+    int pi = i == 0 ? 1 : (i == NX ? NX - 1 : i), pj = j == 0 ? 1 : (j == NY ? NY - 1 : j);
     add(out, pi, pj, kPsi, value * wallVorticityFactor);
     return;
   }
   if (onWall(i, j) || isSourceNode(i, j)) return;  // held values
-  if (i == NX - (srcI - 1)) {                       // row 601 mirrors row 599
-    add(out, srcI - 1, j, field, field == kT ? value : -value);
+  if (i == NX - (srcI - 1) && out.modeClass != ModeClass::Whole) {  // row 601 mirrors row 599
+    add(out, srcI - 1, j, field, classMirrorSign(out.modeClass, field) * value);
     return;
   }
-  out.push_back({i, j, field, value});
+  out.entries.push_back({i, j, field, value});
 }
 
 // Derivative of a neighbour weight with respect to its face velocity e.
@@ -67,7 +73,7 @@ double weightValue(int k, int i, int j) {
 }
 
 // Rows of the two convection-diffusion equations: r = u - (sum a_k u_k + b) / aP.
-void convectionRow(int i, int j, Field& u, int field, std::vector<JacobianEntry>& out) {
+void convectionRow(int i, int j, Field& u, int field, RowOut& out) {
   double a[4], s = 0, ap = aP(i, j, Pr);
   for (int k = 0; k < 4; ++k) a[k] = weightValue(k, i, j);
   s = ((a[0] * u[i][j - 1] + a[1] * u[i - 1][j]) + a[2] * u[i + 1][j]) + a[3] * u[i][j + 1];
@@ -98,11 +104,13 @@ void convectionRow(int i, int j, Field& u, int field, std::vector<JacobianEntry>
 
 }  // namespace
 
-void jacobianRow(int i, int j, int field, std::vector<JacobianEntry>& out) {
-  if (isSourceNode(i, j)) {
-    out.push_back({i, j, field, 1.0});
+void jacobianRow(int i, int j, int field, std::vector<JacobianEntry>& entries, ModeClass c) {
+  // Held values: the source node, and T on the axis in the opposite class.
+  if (isSourceNode(i, j) || (c == ModeClass::Opposite && field == kT && i == axisI)) {
+    entries.push_back({i, j, field, 1.0});
     return;
   }
+  RowOut out{entries, c};
   if (field == kPsi) {
     const double nb = -(1 / hh) / fourOverHH;
     add(out, i, j, kPsi, 1 - relaxWeight);
@@ -130,17 +138,17 @@ void ghostedColumns(const std::vector<JacobianEntry>& entries, const Block& ghos
 // Calls visit(row, entries, cols) for each row of the nodes of `owned`: its
 // index, its entries and their columns, numbered in the ghosted block.
 template <class Visit>
-PetscErrorCode forEachRow(const Block& owned, const Block& ghosted, Visit visit) {
+PetscErrorCode forEachRow(const Block& owned, const Block& ghosted, ModeClass c, Visit visit) {
   PetscFunctionBeginUser;
   std::vector<JacobianEntry> entries;
   std::vector<PetscInt> cols;
   for (int r = owned.row0; r < owned.row0 + owned.rows; ++r)
-    for (int c = owned.col0; c < owned.col0 + owned.cols; ++c)
+    for (int col = owned.col0; col < owned.col0 + owned.cols; ++col)
       for (int field = 0; field < 3; ++field) {
         entries.clear();
-        jacobianRow(r + 1, c + 1, field, entries);
+        jacobianRow(r + 1, col + 1, field, entries, c);
         ghostedColumns(entries, ghosted, cols);
-        PetscCall(visit(static_cast<PetscInt>(unknownIndex(r + 1, c + 1, field, ghosted)), entries,
+        PetscCall(visit(static_cast<PetscInt>(unknownIndex(r + 1, col + 1, field, ghosted)), entries,
                         cols));
       }
   PetscFunctionReturn(0);
@@ -149,7 +157,7 @@ PetscErrorCode forEachRow(const Block& owned, const Block& ghosted, Visit visit)
 // One process: the rows straight into the matrix's values, in threads. Each
 // row's entries are added to its own values in the order jacobianRow() gives
 // them, as MatSetValues() would add them: the same sums.
-PetscErrorCode assembleWhole(Mat P) {
+PetscErrorCode assembleWhole(Mat P, ModeClass c) {
   PetscFunctionBeginUser;
   PetscInt n;
   const PetscInt *ia, *ja;
@@ -166,7 +174,7 @@ PetscErrorCode assembleWhole(Mat P) {
     for (PetscInt row = 0; row < n; ++row) {
       const UnknownPlace place = unknownPlace(row);
       entries.clear();
-      jacobianRow(place.i, place.j, place.field, entries);
+      jacobianRow(place.i, place.j, place.field, entries, c);
       const PetscInt *begin = ja + ia[row], *end = ja + ia[row + 1];
       for (const JacobianEntry& e : entries) {
         PetscInt col = static_cast<PetscInt>(unknownIndex(e.i, e.j, e.field, kAllUnknowns));
@@ -198,7 +206,7 @@ PetscErrorCode createJacobianMatrix(DM da, Mat* J) {
   PetscCall(DMDAGetLocalInfo(da, &info));
   const Block ghosted{info.gys, info.gxs, info.gym, info.gxm};
   std::vector<PetscInt> rowStart{0}, cols;
-  PetscCall(forEachRow({info.ys, info.xs, info.ym, info.xm}, ghosted,
+  PetscCall(forEachRow({info.ys, info.xs, info.ym, info.xm}, ghosted, ModeClass::Same,
                        [&](PetscInt, const std::vector<JacobianEntry>&, std::vector<PetscInt>& row) {
                          PetscFunctionBeginUser;
                          PetscCall(ISLocalToGlobalMappingApply(
@@ -219,16 +227,16 @@ PetscErrorCode createJacobianMatrix(DM da, Mat* J) {
   PetscFunctionReturn(0);
 }
 
-PetscErrorCode assembleJacobian(Mat P, const Block& owned, const Block& ghosted) {
+PetscErrorCode assembleJacobian(Mat P, const Block& owned, const Block& ghosted, ModeClass c) {
   PetscFunctionBeginUser;
   PetscBool seq = PETSC_FALSE;
   PetscCall(PetscObjectTypeCompare(reinterpret_cast<PetscObject>(P), MATSEQAIJ, &seq));
-  if (seq && owned.rows == kUnknownRows && owned.cols == kUnknownCols) {
-    PetscCall(assembleWhole(P));
+  if (seq && owned.rows == classRows(c) && owned.cols == kUnknownCols) {
+    PetscCall(assembleWhole(P, c));
     PetscFunctionReturn(0);
   }
   std::vector<PetscScalar> values;
-  PetscCall(forEachRow(owned, ghosted,
+  PetscCall(forEachRow(owned, ghosted, c,
                        [&](PetscInt row, const std::vector<JacobianEntry>& entries,
                            std::vector<PetscInt>& cols) {
                          PetscFunctionBeginUser;

@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "steady/mode_class.h"
 #include "steady/residual.h"
 
 namespace plume::steady {
@@ -22,10 +23,14 @@ struct JacobianEntry {
 // Appends the entries of the row of `field`'s residual at grid node (i, j),
 // 1 <= i <= 600, 1 <= j <= 919, from the fields loadState() filled. Held
 // values (walls, the source node) have no entry; the mirror row and the wall
-// vorticity are resolved to the unknowns they follow. The same (i, j, field)
+// vorticity are resolved to the unknowns they follow, row 601 by the mirror
+// rule of class `c` (the state's own rule for Same, none for Whole, whose
+// rows run to 1199). In the Opposite class T on the axis row is held: its row
+// is the identity. The same (i, j, field)
 // may appear more than once: the entries add up. The set of entries depends
 // only on (i, j, field), never on the values.
-void jacobianRow(int i, int j, int field, std::vector<JacobianEntry>& out);
+void jacobianRow(int i, int j, int field, std::vector<JacobianEntry>& out,
+                 ModeClass c = ModeClass::Same);
 
 // A matrix for the Jacobian on the distributed array `da` holding exactly the
 // entries assembleJacobian() sets, so the factors do not fill in over
@@ -36,6 +41,9 @@ PetscErrorCode createJacobianMatrix(DM da, Mat* J);
 
 // Adds the rows of the nodes of `owned` to `P`, whose local numbering is that
 // of the ghosted block `ghosted` around them (unknown coordinates).
-PetscErrorCode assembleJacobian(Mat P, const Block& owned, const Block& ghosted);
+// On one process with `owned` all of class `c`'s unknowns, the rows of that
+// class.
+PetscErrorCode assembleJacobian(Mat P, const Block& owned, const Block& ghosted,
+                                ModeClass c = ModeClass::Same);
 
 }  // namespace plume::steady

@@ -1,6 +1,7 @@
 #include "steady/lu_preconditioner.h"
 
 #include <mpi.h>
+#include <dmumps_c.h>
 #include <smumps_c.h>
 
 #include <petscmat.h>
@@ -18,26 +19,41 @@ namespace plume::steady {
 
 namespace {
 
+// The two precisions of MUMPS.
+struct Single {
+  using Struc = SMUMPS_STRUC_C;
+  using Real = float;
+  static void call(Struc* id) { smumps_c(id); }
+};
+struct Double {
+  using Struc = DMUMPS_STRUC_C;
+  using Real = double;
+  static void call(Struc* id) { dmumps_c(id); }
+};
+
+template <class Precision>
 struct Factors {
+  using Real = typename Precision::Real;
   int rows = 0, cols = 0;
-  SMUMPS_STRUC_C id{};
+  typename Precision::Struc id{};
   bool initialised = false, analysed = false, factored = false;
   bool report = false;  // -steady_lu_view: times and sizes of the factorisations
   double blrTolerance = 0;  // -steady_lu_blr TOL: low-rank compression to TOL
   bool determinant = false;  // the determinant's sign with every factorisation
   int determinantSign = 0;   // of the last factorisation; 0 unknown
   std::vector<MUMPS_INT> irn, jcn, order;
-  std::vector<float> values, rhs;
+  std::vector<Real> values, rhs;
 
   void call(int job) {
     id.job = job;
-    smumps_c(&id);
+    Precision::call(&id);
   }
 };
 
+template <class Precision>
 PetscErrorCode setUp(PC pc) {
   PetscFunctionBeginUser;
-  Factors* f;
+  Factors<Precision>* f;
   PetscCall(PCShellGetContext(pc, &f));
   Mat P;
   PetscCall(PCGetOperators(pc, nullptr, &P));
@@ -50,7 +66,7 @@ PetscErrorCode setUp(PC pc) {
   PetscCall(MatSeqAIJGetArrayRead(P, &a));
   std::size_t nnz = static_cast<std::size_t>(ia[n]);
   f->values.resize(nnz);
-  for (std::size_t k = 0; k < nnz; ++k) f->values[k] = static_cast<float>(a[k]);
+  for (std::size_t k = 0; k < nnz; ++k) f->values[k] = static_cast<typename Factors<Precision>::Real>(a[k]);
   if (!f->analysed) {
     f->irn.resize(nnz);
     f->jcn.resize(nnz);
@@ -67,7 +83,7 @@ PetscErrorCode setUp(PC pc) {
   const PetscInt unknowns = n;
   PetscCall(MatRestoreRowIJ(P, 0, PETSC_FALSE, PETSC_FALSE, &n, &ia, &ja, &done));
 
-  SMUMPS_STRUC_C& id = f->id;
+  auto& id = f->id;
   if (!f->initialised) {
     id.par = 1;
     id.sym = 0;
@@ -78,7 +94,7 @@ PetscErrorCode setUp(PC pc) {
     id.icntl[6] = 1;  // ICNTL(7): the given order
     if (f->blrTolerance > 0) {
       id.icntl[34] = 2;  // ICNTL(35): block low-rank factors
-      id.cntl[6] = static_cast<float>(f->blrTolerance);
+      id.cntl[6] = static_cast<typename Factors<Precision>::Real>(f->blrTolerance);
     }
     f->initialised = true;
   }
@@ -119,9 +135,10 @@ PetscErrorCode setUp(PC pc) {
   PetscFunctionReturn(0);
 }
 
+template <class Precision>
 PetscErrorCode apply(PC pc, Vec x, Vec y) {
   PetscFunctionBeginUser;
-  Factors* f;
+  Factors<Precision>* f;
   PetscCall(PCShellGetContext(pc, &f));
   PetscInt n;
   PetscCall(VecGetLocalSize(x, &n));
@@ -142,9 +159,10 @@ PetscErrorCode apply(PC pc, Vec x, Vec y) {
   PetscFunctionReturn(0);
 }
 
+template <class Precision>
 PetscErrorCode destroy(PC pc) {
   PetscFunctionBeginUser;
-  Factors* f;
+  Factors<Precision>* f;
   PetscCall(PCShellGetContext(pc, &f));
   if (f->initialised) f->call(-2);
   delete f;
@@ -159,7 +177,7 @@ PetscErrorCode requestLuDeterminant(PC pc, bool* available) {
   PetscCall(PetscObjectTypeCompare(reinterpret_cast<PetscObject>(pc), PCSHELL, &shell));
   *available = shell;
   if (shell) {
-    Factors* f;
+    Factors<Single>* f;
     PetscCall(PCShellGetContext(pc, &f));
     f->determinant = true;
   }
@@ -168,15 +186,18 @@ PetscErrorCode requestLuDeterminant(PC pc, bool* available) {
 
 PetscErrorCode luDeterminantSign(PC pc, int* sign) {
   PetscFunctionBeginUser;
-  Factors* f;
+  Factors<Single>* f;
   PetscCall(PCShellGetContext(pc, &f));
   *sign = f->determinantSign;
   PetscFunctionReturn(0);
 }
 
-PetscErrorCode setLuPreconditioner(PC pc, int rows, int cols) {
+namespace {
+
+template <class Precision>
+PetscErrorCode setFactors(PC pc, int rows, int cols, const char* name) {
   PetscFunctionBeginUser;
-  auto* f = new Factors;
+  auto* f = new Factors<Precision>;
   f->rows = rows;
   f->cols = cols;
   PetscBool view = PETSC_FALSE;
@@ -187,10 +208,21 @@ PetscErrorCode setLuPreconditioner(PC pc, int rows, int cols) {
   f->blrTolerance = blr;
   PetscCall(PCSetType(pc, PCSHELL));
   PetscCall(PCShellSetContext(pc, f));
-  PetscCall(PCShellSetSetUp(pc, setUp));
-  PetscCall(PCShellSetApply(pc, apply));
-  PetscCall(PCShellSetDestroy(pc, destroy));
-  PetscCall(PCShellSetName(pc, "single-precision LU (MUMPS, nested dissection)"));
+  PetscCall(PCShellSetSetUp(pc, setUp<Precision>));
+  PetscCall(PCShellSetApply(pc, apply<Precision>));
+  PetscCall(PCShellSetDestroy(pc, destroy<Precision>));
+  PetscCall(PCShellSetName(pc, name));
+  PetscFunctionReturn(0);
+}
+
+}  // namespace
+
+PetscErrorCode setLuPreconditioner(PC pc, int rows, int cols, LuPrecision precision) {
+  PetscFunctionBeginUser;
+  if (precision == LuPrecision::Double)
+    PetscCall(setFactors<Double>(pc, rows, cols, "double-precision LU (MUMPS, nested dissection)"));
+  else
+    PetscCall(setFactors<Single>(pc, rows, cols, "single-precision LU (MUMPS, nested dissection)"));
   PetscFunctionReturn(0);
 }
 

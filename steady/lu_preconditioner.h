@@ -9,11 +9,16 @@
 
 namespace plume::steady {
 
-// Makes `pc` this preconditioner for a Jacobian on a rows x cols grid with
-// three unknowns per node, numbered node by node, row by row.
-PetscErrorCode setLuPreconditioner(PC pc, int rows, int cols);
+enum class LuPrecision { Single, Double };
 
-// Asks `pc` for the sign of the determinant with every factorisation from
+// Makes `pc` this preconditioner for a Jacobian on a rows x cols grid with
+// three unknowns per node, numbered node by node, row by row. In double
+// precision (twice the memory) the factors solve exactly enough to be used
+// alone (the eigen-solver's shift-and-invert).
+PetscErrorCode setLuPreconditioner(PC pc, int rows, int cols,
+                                   LuPrecision precision = LuPrecision::Single);
+
+// Asks `pc` (single precision) for the sign of the determinant with every factorisation from
 // now on; *available is false when `pc` is not this preconditioner.
 PetscErrorCode requestLuDeterminant(PC pc, bool* available);
 

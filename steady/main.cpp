@@ -6,7 +6,7 @@
 //
 // Exit status: see steady/finish.h.
 
-#include <petscsys.h>
+#include <slepcsys.h>
 
 #include <string>
 #include <vector>
@@ -26,6 +26,7 @@
 #include "steady/solver_setup.h"
 #include "steady/sweep.h"
 #include "steady/threads.h"
+#include "steady/stability_report.h"
 
 namespace {
 
@@ -62,6 +63,7 @@ PetscErrorCode refuseUnreadOptions(bool* refused) {
   for (PetscInt k = 0; k < n; ++k) {
     std::string name = names[k][0] == '-' ? names[k] : std::string("-") + names[k];
     if (processes > 1 && name.rfind("-mat_mumps_", 0) == 0) continue;
+    if (name.rfind("-eps_", 0) == 0 || name.rfind("-st_", 0) == 0) continue;
     unread += " " + name;
   }
   PetscCall(PetscOptionsLeftRestore(nullptr, &n, &names, &values));
@@ -90,6 +92,12 @@ PetscErrorCode run(const Arguments& args, int* status) {
   PetscCall(startNewtonRun(&newton));
   SteadyProblem problem;
   PetscCall(createSteadyProblem(&problem));
+  // The stability options are read here, before the refusal of unread ones;
+  // SLEPc's own (-eps_*, -st_*) are read only when the eigensolver is set up.
+  PetscBool wantStability = PETSC_FALSE;
+  PetscCall(PetscOptionsHasName(nullptr, nullptr, "-stability", &wantStability));
+  PetscInt nev = 0;
+  PetscCall(PetscOptionsGetInt(nullptr, nullptr, "-stability_nev", &nev, nullptr));
   bool refused = false;
   PetscCall(refuseUnreadOptions(&refused));
   if (refused) {
@@ -106,7 +114,13 @@ PetscErrorCode run(const Arguments& args, int* status) {
     PetscCall(solveSteady(problem, x, 0.0, parameterValues, newton, &outcome));
     PetscCall(VecDestroy(&x));
     if (isFirstProcess()) {
-      *status = finishState(parameterValues, outcome, MPI_Wtime() - newton.startTime).status;
+      // Before the self-check, which iterates the fields on.
+      StabilityFacts stability{};
+      bool computed = wantStability && outcome.end == SolveEnd::Converged;
+      if (computed) stability = reportStability();
+      *status = finishState(parameterValues, outcome, MPI_Wtime() - newton.startTime,
+                            computed ? &stability : nullptr)
+                    .status;
       reportRun(MPI_Wtime() - newton.startTime);
     }
   }
@@ -133,11 +147,11 @@ int main(int argc, char** argv) {
   int petscArgc = static_cast<int>(pointers.size());
   pointers.push_back(nullptr);
   char** petscArgv = pointers.data();
-  PetscCall(PetscInitialize(&petscArgc, &petscArgv, nullptr, nullptr));
+  PetscCall(SlepcInitialize(&petscArgc, &petscArgv, nullptr, nullptr));
   int status = kNoStart;
   PetscCall(run(args, &status));
   bool first = isFirstProcess();
-  PetscCall(PetscFinalize());
+  PetscCall(SlepcFinalize());
   if (status != kNoStart && status != kUsage && first) plume::waitForKey();
   return status;
 }

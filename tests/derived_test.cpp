@@ -170,6 +170,12 @@ TEST(SummaryFiles, JsonKeysInOrderNumbersThatReadBackAndNullsWhereUndefined) {
                 .find("\"newton_steps\": 7,\n  \"verified\": false,\n  \"sum_omega_sq\": 1.5,"),
             std::string::npos);
   EXPECT_NE(summaryJson({}, {"newton_steps", 7, false, 1.5}, d).find("\"nu\": 2.5,"), std::string::npos);
+  const StabilityFacts s{false, -26.5, 0, 0.125, -3.5};
+  EXPECT_NE(summaryJson({}, {"newton_steps", 7, true, 1.5, &s}, d)
+                .find("\"verified\": true,\n  \"stable\": false,\n  \"lambda_sym_re\": -26.5,\n"
+                      "  \"lambda_sym_im\": 0,\n  \"lambda_anti_re\": 0.125,\n  \"lambda_anti_im\": -3.5,\n"
+                      "  \"sum_omega_sq\": 1.5,"),
+            std::string::npos);
   EXPECT_EQ(summaryPath(1e5), "Result/251_301_5_150/summary_Gr_100000.json");
   EXPECT_EQ(axisPath(2.5e6), "Result/251_301_5_150/axis_Gr_2.5e+06.csv");
 }
