@@ -171,7 +171,7 @@ TEST(StabilityModes, AtGrAndPrZeroTheLeadingModesAreThoseOfTheFivePointLaplacian
   for (int i = 1; i <= srcI; ++i)
     for (int j = 1; j < NY; ++j) {
       if (i == srcI && j == srcJ) {
-        EXPECT_EQ(at(v, i, j, 0), 0.0);
+        EXPECT_LE(std::fabs(at(v, i, j, 0)), 1e-12 * vmax);  // held: zero to rounding
         continue;
       }
       auto t = [&](int a, int b) { return (a == srcI && b == srcJ) ? 0.0 : at(v, a, b, 0); };
