@@ -11,12 +11,6 @@ namespace plume::steady {
 
 namespace {
 
-void appendExact(std::string& out, double v) {
-  char buf[32];
-  auto r = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, r.ptr);
-}
-
 double caseValue(const ParameterValues& c, int k) {
   const double all[6] = {c.Gr, c.Pr, c.tBottom, c.tTop, c.tLeft, c.tRight};
   return all[k];
@@ -57,7 +51,7 @@ int nearestFinished(const std::vector<bool>& finished, int next) {
 std::string sweepCsvLine(const SweepRow& row) {
   std::string s;
   for (int k = 0; k < 6; ++k) {
-    appendExact(s, caseValue(row.c, k));
+    appendExactNumber(s, caseValue(row.c, k));
     s += ',';
   }
   s += row.status + ',';
@@ -68,7 +62,7 @@ std::string sweepCsvLine(const SweepRow& row) {
   s += seconds;
   for (const std::optional<double>& q : row.quantities) {
     s += ',';
-    if (q && std::isfinite(*q)) appendExact(s, *q);
+    if (q && std::isfinite(*q)) appendExactNumber(s, *q);
   }
   return s;
 }

@@ -205,5 +205,5 @@ TEST(SteadySweep, AStoppedSweepRunAgainComputesOnlyTheRestAndWritesTheSameRows) 
   std::vector<std::string> after = rowsWithoutSeconds(stopped.path);
   ASSERT_EQ(after.size(), 5u);
   EXPECT_TRUE(std::equal(rows.begin(), rows.end(), after.begin()));
-  EXPECT_TRUE(after[4].starts_with("1000000,0.71,0,0,0,0,failed,3,")) << after[4];
+  EXPECT_TRUE(after[4].starts_with("1e+06,0.71,0,0,0,0,failed,3,")) << after[4];
 }
