@@ -38,4 +38,16 @@ bool nextStage(Continuation& c, bool converged, int steps) {
   return true;
 }
 
+double extrapolationWeight(double before, double accepted, double next) {
+  if (before == accepted) return 0.0;
+  const bool logScale = before != 0 && accepted != 0 && next != 0 &&
+                        std::signbit(before) == std::signbit(accepted) &&
+                        std::signbit(accepted) == std::signbit(next);
+  if (logScale) {
+    const double a = std::log(std::fabs(accepted));
+    return (std::log(std::fabs(next)) - a) / (a - std::log(std::fabs(before)));
+  }
+  return (next - accepted) / (accepted - before);
+}
+
 }  // namespace plume::steady

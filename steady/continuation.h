@@ -30,4 +30,11 @@ Continuation startContinuation(double from, double target);
 // reached.
 bool nextStage(Continuation& c, bool converged, int steps);
 
+// The first Newton state of a stage at Gr = `next`, from the states solved at
+// `before` and `accepted`: accepted + w (accepted - before), the secant
+// through the two, in log|Gr| when all three Gr are of one sign and not zero
+// (the fields change about evenly in log Gr there), else in Gr. 0 when the
+// two states share a Gr.
+double extrapolationWeight(double before, double accepted, double next);
+
 }  // namespace plume::steady

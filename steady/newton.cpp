@@ -185,7 +185,7 @@ PetscErrorCode startNewtonRun(NewtonRun* run) {
 }
 
 PetscErrorCode solveSteady(SteadyProblem& p, Vec x, double fromGr, const ParameterValues& target,
-                           NewtonRun& run, SolveOutcome* outcome) {
+                           NewtonRun& run, SolveOutcome* outcome, Vec before, double beforeGr) {
   PetscFunctionBeginUser;
   Stage c;
   c.run = &run;
@@ -200,6 +200,14 @@ PetscErrorCode solveSteady(SteadyProblem& p, Vec x, double fromGr, const Paramet
   PetscCall(VecDuplicate(x, &c.best));
   PetscCall(VecCopy(x, accepted));
   PetscCall(VecCopy(x, c.best));
+  // The solved state before `accepted`, for the secant start of each stage.
+  Vec earlier;
+  PetscCall(VecDuplicate(x, &earlier));
+  bool haveEarlier = before != nullptr;
+  double earlierGr = beforeGr;
+  if (haveEarlier) PetscCall(VecCopy(before, earlier));
+  // The initial state (fromGr 0) is no solution: no secant through it.
+  bool acceptedSolved = fromGr != 0;
 
   // Newton at the wanted Gr first, unless it is too far from the starting
   // state; then, or when that fails, continuation in Gr from the last
@@ -212,6 +220,11 @@ PetscErrorCode solveSteady(SteadyProblem& p, Vec x, double fromGr, const Paramet
     p.stage = target;
     p.stage.Gr = k.gr;
     c.lastStage = k.gr == k.target;
+    if (haveEarlier) {
+      const double w = extrapolationWeight(earlierGr, k.accepted, k.gr);
+      PetscCall(VecWAXPY(x, -1.0, earlier, accepted));  // accepted - earlier
+      PetscCall(VecAYPX(x, w, accepted));               // accepted + w (...)
+    }
     StageResult s{};
     PetscCall(runStage(p.snes, x, c, &s));
     c.stepsBefore += s.steps;
@@ -221,7 +234,15 @@ PetscErrorCode solveSteady(SteadyProblem& p, Vec x, double fromGr, const Paramet
       k.accepted = k.gr;
       break;
     }
-    if (s.converged) PetscCall(VecCopy(x, accepted));
+    if (s.converged) {
+      if (acceptedSolved) {
+        PetscCall(VecCopy(accepted, earlier));
+        earlierGr = k.accepted;
+        haveEarlier = true;
+      }
+      acceptedSolved = true;
+      PetscCall(VecCopy(x, accepted));
+    }
     bool goOn = c.stepsBefore < run.budget;
     if (goOn) {
       if (!s.converged) PetscCall(VecCopy(accepted, x));
@@ -243,6 +264,7 @@ PetscErrorCode solveSteady(SteadyProblem& p, Vec x, double fromGr, const Paramet
   PetscCall(loadWholeState(p, x, target));
   p.newtonSolve = nullptr;
   PetscCall(VecDestroy(&accepted));
+  PetscCall(VecDestroy(&earlier));
   PetscCall(VecDestroy(&c.best));
   *outcome = {end, residual, c.stepsBefore, k.accepted};
   PetscFunctionReturn(0);

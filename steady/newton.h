@@ -42,7 +42,13 @@ PetscErrorCode startNewtonRun(NewtonRun* run);
 // parameters. On return `x` holds the state chosen to write (the solution, or
 // the best state found, see SolveOutcome) and the fields hold it too,
 // completed for the designed iteration, with target's Gr and Pr.
+//
+// Each stage starts from the secant through the last two solved states
+// (extrapolationWeight()): the accepted state and the one before it, at first
+// `before`, a state solved at `beforeGr` (nullptr: none, the first stage
+// starts from `x` itself).
 PetscErrorCode solveSteady(SteadyProblem& p, Vec x, double fromGr, const ParameterValues& target,
-                           NewtonRun& run, SolveOutcome* outcome);
+                           NewtonRun& run, SolveOutcome* outcome, Vec before = nullptr,
+                           double beforeGr = 0);
 
 }  // namespace plume::steady

@@ -164,8 +164,9 @@ PetscErrorCode runSweep(const SweepRange& range, const ParameterValues& base,
   *status = kSolved;
   if (isFirstProcess() && !writeRows(rows)) *status = kNotSaved;
 
-  Vec x;
+  Vec x, before;
   PetscCall(DMCreateGlobalVector(problem.da, &x));
+  PetscCall(VecDuplicate(x, &before));
   double computedSeconds = 0;
   int computed = 0;
   for (int k = 0; k < n; ++k) {
@@ -173,13 +174,19 @@ PetscErrorCode runSweep(const SweepRange& range, const ParameterValues& base,
     const ParameterValues c = pointCase(base, points[k]);
     const int from = nearestFinished(finished, k);
     const double fromGr = from < 0 ? 0.0 : points[from];
+    // The finished point next to `from` on the far side from k, if any: the
+    // secant through the two starts Newton (the same states on a resumed sweep).
+    const int beyond = from < 0 ? -1 : from + (from < k ? -1 : 1);
+    const bool secant = beyond >= 0 && beyond < n && finished[beyond];
+    if (secant) PetscCall(loadStart(problem, before, pointCase(base, points[beyond]), false));
     PetscCall(loadStart(problem, x, pointCase(base, fromGr), from < 0));
     // Fresh factors at each point's first Newton step: those of the last
     // point are out of date, and a sweep resumed here then computes the same.
     PetscCall(SNESSetLagPreconditioner(problem.snes, -2));
     const double t0 = MPI_Wtime();
     SolveOutcome outcome{};
-    PetscCall(solveSteady(problem, x, fromGr, c, newton, &outcome));
+    PetscCall(solveSteady(problem, x, fromGr, c, newton, &outcome, secant ? before : nullptr,
+                          secant ? points[beyond] : 0.0));
     int pointStatus = kSolved;
     if (isFirstProcess()) {
       parameterValues = c;  // the case the output files name and store
@@ -218,6 +225,7 @@ PetscErrorCode runSweep(const SweepRange& range, const ParameterValues& base,
       *status = pointStatus;
   }
   PetscCall(VecDestroy(&x));
+  PetscCall(VecDestroy(&before));
   PetscFunctionReturn(0);
 }
 

@@ -174,6 +174,18 @@ TEST(SteadyContinuation, StepsGrowAfterQuickStagesAndHalveAfterFailedOnes) {
   EXPECT_EQ(c.step, 2e5);
 }
 
+// The secant start of a stage: evenly spaced in log|Gr| the weight is the
+// ratio of the log steps; through zero or across signs, of the Gr steps.
+TEST(SteadyContinuation, SecantStartIsInLogGrWhereItCanBe) {
+  EXPECT_DOUBLE_EQ(extrapolationWeight(1e5, 1e6, 1e7), 1.0);
+  EXPECT_NEAR(extrapolationWeight(1e6, 1e7, 1e7 * std::sqrt(10.0)), 0.5, 1e-14);
+  EXPECT_DOUBLE_EQ(extrapolationWeight(-1e5, -1e6, -1e7), 1.0);
+  EXPECT_EQ(extrapolationWeight(0, 1e5, 3e5), 2.0);       // from Gr 0: in Gr
+  EXPECT_EQ(extrapolationWeight(-1e5, 1e5, 2e5), 0.5);    // across zero: in Gr
+  EXPECT_EQ(extrapolationWeight(1e6, 2e6, 1e6), -1.0);    // back to the earlier one
+  EXPECT_EQ(extrapolationWeight(2e6, 2e6, 3e6), 0.0);     // no secant through one Gr
+}
+
 TEST(SteadyContinuation, GoesStraightToNearbyGrAndGivesUpBelowAThousandthOfIt) {
   EXPECT_EQ(startContinuation(0, 2e5).gr, 2e5);
   EXPECT_EQ(startContinuation(0, -3e5).gr, -1e5);  // the sign of the wanted Gr
