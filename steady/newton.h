@@ -42,7 +42,7 @@ PetscErrorCode startNewtonRun(NewtonRun* run);
 // parameters. On return `x` holds the state chosen to write (the solution, or
 // the best state found, see SolveOutcome) and the fields hold it too,
 // completed for the designed iteration, with target's Gr and Pr.
-PetscErrorCode solveSteady(SteadyProblem& p, Vec x, double fromGr, const ParameterValues& target,
+PetscErrorCode solveSteady(SteadyProblem& p, Vec x, double fromGr, const Case& target,
                            NewtonRun& run, SolveOutcome* outcome);
 
 }  // namespace plume::steady
