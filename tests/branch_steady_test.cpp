@@ -18,6 +18,7 @@
 #include "steady/gr_derivative.h"
 #include "steady/growth_fit.h"
 #include "steady/residual.h"
+#include "state/initial_state.h"
 #include "tests/test_support.h"
 
 using namespace plume;
@@ -272,6 +273,7 @@ TEST(Branch, BorderedStepsReachTheStatesPlainNewtonFindsAtTheirParameter) {
 TEST(Branch, ResidualDerivativeInGrAgreesWithFiniteDifferences) {
   // A random state with a moderate flow, at nodes inside, by the walls, on the
   // axis row and at the source.
+  setInitialState(st, testCase() = Case{});  // every field and number zero
   testCase().Pr = 0.71;
   plume::testing::fillRandom(T, 21, -1, 1);
   plume::testing::fillRandom(Omega, 22, -50, 50);

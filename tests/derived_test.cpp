@@ -16,6 +16,7 @@
 #include "output/summary_files.h"
 #include "solver/weights.h"
 #include "state/parameters.h"
+#include "state/initial_state.h"
 #include "tests/test_support.h"
 
 using namespace plume;
@@ -79,6 +80,7 @@ TEST(HeatFlows, BalanceIsMinusTheSumOfTheNodeEquations) {
   // On any state the flows differ by what the node equations leave: the
   // temperature sweep's a_P T - sum a_B T_B, times h*h, over every node but
   // walls and source. At a fixed point that sum is zero.
+  setInitialState(st, testCase() = Case{});  // every field and number zero
   testCase().Pr = 0.71;
   fillRandom(T, 3, -1, 1);
   fillRandom(Psi, 4, -2e-3, 2e-3);
@@ -97,6 +99,7 @@ TEST(HeatFlows, BalanceIsMinusTheSumOfTheNodeEquations) {
   HeatFlows q = heatFlows(T, Psi, testCase().Pr);
   EXPECT_GT(std::fabs(q.balance), 1.0);
   EXPECT_NEAR(q.balance, -sum, 1e-14 * size) << "sum of |node equations| " << size;
+  setInitialState(st, testCase() = Case{});  // every field and number zero
 }
 
 TEST(Conduction, SatisfiesTheDiscreteLaplacianWithTheSourceHeld) {

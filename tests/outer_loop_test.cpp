@@ -12,6 +12,7 @@
 
 #include "run/outer_loop.h"
 #include "solver/boundary.h"
+#include "state/initial_state.h"
 #include "tests/test_support.h"
 
 using namespace plume;
@@ -24,6 +25,7 @@ Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
 }  // namespace
 
 TEST(WallVorticity, ThomRuleOnTheComputedHalfMirroredWithLeftRightCornersLast) {
+  setInitialState(st, testCase() = Case{});  // every field and number zero
   fillRandom(Psi, 61, -1.0, 1.0);  // walls included, and not odd about the axis
   fillRandom(Omega, 62, -1.0, 1.0);
   const FieldCopy before = copyOf(Omega);
@@ -60,6 +62,7 @@ void scriptedStep(State&) {
 // returns the console.
 std::string runScripted(const LoopSchedule& schedule, std::vector<double> sums, RunEnd end,
                         int last, std::vector<int> saves) {
+  setInitialState(st, testCase() = Case{});  // every field and number zero
   Psi[1][5] = 0.125;
   gSums = std::move(sums);
   gSteps = gStepFaults = 0;

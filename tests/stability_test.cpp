@@ -15,6 +15,7 @@
 #include "steady/jacobian.h"
 #include "steady/stability.h"
 #include "steady/time_form.h"
+#include "state/initial_state.h"
 #include "tests/test_support.h"
 
 using namespace plume;
@@ -66,6 +67,7 @@ double fullWidthResidual(int i, int j, int f) {
 TEST(StabilityClasses, RowsAreTheFullWidthEquationsAlongPerturbationsOfTheirParity) {
   static Field base[3], delta[3];
   for (ModeClass p : {ModeClass::Same, ModeClass::Opposite}) {
+    setInitialState(st, testCase() = Case{});  // every field and number zero
     testCase().Gr = 3e4;
     testCase().Pr = 0.71;
     fillRandom(T, 21, -1, 1);
@@ -144,6 +146,7 @@ double at(const std::vector<double>& v, int i, int j, int f) {
 }  // namespace
 
 TEST(StabilityModes, AtGrAndPrZeroTheLeadingModesAreThoseOfTheFivePointLaplacian) {
+  setInitialState(st, testCase() = Case{});  // every field and number zero
   testCase().Gr = 0;
   testCase().Pr = 0;
   PetscOptionsSetValue(nullptr, "-stability_nev", "4");

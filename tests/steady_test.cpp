@@ -22,6 +22,7 @@
 #include "steady/forcing.h"
 #include "steady/jacobian.h"
 #include "steady/residual.h"
+#include "state/initial_state.h"
 #include "tests/test_support.h"
 
 using namespace plume;
@@ -41,6 +42,7 @@ using Nodes = std::vector<NodeValues>;
 // Random unknowns in the fields (Psi small enough for moderate face Peclet
 // numbers, so the weights are away from their kinks), copied out node by node.
 Nodes randomState(std::uint64_t seed) {
+  setInitialState(st, testCase() = Case{});  // every field and number zero
   testCase().Gr = 3e4;
   testCase().Pr = 0.71;
   fillRandom(T, seed, -1, 1);

@@ -9,6 +9,7 @@
 
 #include "solver/node_update.h"
 #include "solver/weights.h"
+#include "state/initial_state.h"
 #include "tests/test_support.h"
 
 using namespace plume;
@@ -45,6 +46,7 @@ constexpr int i = 300, j = 400;
 //   aE = (2/5 + 3)/h^2 = (17/5)/h^2       aN = 1/3/h^2
 //   aP = (5/2 + 2/3 + 17/5 + 1/3)/h^2 = (69/10)/h^2
 void setMovingFlow() {
+  setInitialState(st, testCase() = Case{});  // every field and number zero
   testCase().Pr = 0.5;
   const double psi[3][3] = {{1, 2, 13}, {6, 17, 10}, {3, 8, -25}};  // [i - 1 + di][j - 1 + dj]
   for (int di = 0; di < 3; ++di)
