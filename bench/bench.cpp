@@ -18,32 +18,32 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
-#include "run/outer_loop.h"
-#include "run/segments.h"
 #include "solver/cpu_features.h"
 #include "solver/iteration_step.h"
 #include "solver/mirror.h"
 #include "solver/sweeps_literal.h"
-#include "state/grid.h"
-#include "state/parameters.h"
+#include "state/initial_state.h"
 
 namespace {
 
 using namespace plume;
 
-void iterate(long n, void (*step)()) {
+using Step = void (*)(State&, const Case&);
+
+void iterate(State& s, const Case& c, long n, Step step) {
   for (long k = 0; k < n; ++k) {
-    bareIteration(step);
+    bareIteration(s, [&c, step](State& st) { step(st, c); });
   }
 }
 
-double msPerIteration(long n, void (*step)()) {
+double msPerIteration(State& s, const Case& c, long n, Step step) {
   double start = omp_get_wtime();
-  iterate(n, step);
+  iterate(s, c, n, step);
   return (omp_get_wtime() - start) * 1000.0 / static_cast<double>(n);
 }
 
@@ -54,24 +54,11 @@ long wholeNumber(const char* text) {
   return end != text && *end == '\0' ? v : -1;
 }
 
-struct Snapshot {
-  std::vector<double> psi, omega, t;
-  void take() {
-    psi.assign(&Psi[0][0], &Psi[0][0] + kRows * kCols);
-    omega.assign(&Omega[0][0], &Omega[0][0] + kRows * kCols);
-    t.assign(&T[0][0], &T[0][0] + kRows * kCols);
-  }
-  void restore() const {
-    std::memcpy(Psi, psi.data(), sizeof Psi);
-    std::memcpy(Omega, omega.data(), sizeof Omega);
-    std::memcpy(T, t.data(), sizeof T);
-  }
-  bool sameAsFields() const {
-    return std::memcmp(Psi, psi.data(), sizeof Psi) == 0 &&
-           std::memcmp(Omega, omega.data(), sizeof Omega) == 0 &&
-           std::memcmp(T, t.data(), sizeof T) == 0;
-  }
-};
+bool sameFields(const State& a, const State& b) {
+  return std::memcmp(a.Psi, b.Psi, sizeof a.Psi) == 0 &&
+         std::memcmp(a.Omega, b.Omega, sizeof a.Omega) == 0 &&
+         std::memcmp(a.T, b.T, sizeof a.T) == 0;
+}
 
 // Reads `name` in dir into `field`; false (and a message naming the file) if
 // it cannot be read or does not hold exactly one field.
@@ -108,30 +95,29 @@ int main(int argc, char** argv) {
     return 64;
   }
   initConsole();
-  if (!startFromParameterFile()) return 1;
-  if (from && !(loadField(argv[4], "T.f64", T) && loadField(argv[4], "Omega.f64", Omega) &&
-                loadField(argv[4], "Psi.f64", Psi)))
+  static State s;  // the fields the kernels run on, in static storage
+  Case c;
+  if (!startFromParameterFile(s, c)) return 1;
+  if (from && !(loadField(argv[4], "T.f64", s.T) && loadField(argv[4], "Omega.f64", s.Omega) &&
+                loadField(argv[4], "Psi.f64", s.Psi)))
     return 1;
 
-  iterate(skip, iterationStep);
-  Snapshot start;
-  start.take();
+  iterate(s, c, skip, iterationStep);
+  const auto start = std::make_unique<State>(s);
 
   int threads = omp_get_max_threads();
   std::fprintf(stderr, "production kernels: %s\n", isaName(selectedIsa()));
-  double production = msPerIteration(n, iterationStep);
-  mirrorHalf(T, Omega, Psi);
-  double productionSum = omegaSqSum;
-  Snapshot afterProduction;
-  afterProduction.take();
+  double production = msPerIteration(s, c, n, iterationStep);
+  mirrorHalf(s.T, s.Omega, s.Psi);
+  const auto afterProduction = std::make_unique<State>(s);
 
-  start.restore();
-  double literalMs = msPerIteration(n, literal::iterationStep);
+  s = *start;
+  double literalMs = msPerIteration(s, c, n, literal::iterationStep);
 
   std::printf("kernel=production threads=%d ms_per_iteration=%.3f\n", threads, production);
   std::printf("kernel=literal threads=%d ms_per_iteration=%.3f\n", threads, literalMs);
   std::printf("speedup=%.2f\n", literalMs / production);
-  if (threads == 1 && (!afterProduction.sameAsFields() || productionSum != omegaSqSum)) {
+  if (threads == 1 && (!sameFields(*afterProduction, s) || afterProduction->omegaSqSum != s.omegaSqSum)) {
     std::printf("error: production and literal kernels gave different fields\n");
     return 3;
   }

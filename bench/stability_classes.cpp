@@ -61,7 +61,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: plume-stability-classes CHECKPOINT [-stability_nev N]\n");
     return 1;
   }
-  CheckpointRead read = readCheckpoint(argv[1], nullptr);
+  static State state;
+  Case c;
+  CheckpointRead read = readCheckpoint(argv[1], nullptr, state, c);
   if (read.status != CheckpointStatus::Loaded) {
     std::fprintf(stderr, "%s", read.message.c_str());
     return 1;
@@ -69,8 +71,8 @@ int main(int argc, char** argv) {
   if (SlepcInitialize(&argc, &argv, nullptr, nullptr) != 0) return 1;
   LeadingMode same, opposite, whole;
   int status = 1;
-  if (leadingMode(ModeClass::Same, &same) == 0 && leadingMode(ModeClass::Opposite, &opposite) == 0 &&
-      leadingMode(ModeClass::Whole, &whole) == 0) {
+  if (leadingMode({state, c}, ModeClass::Same, &same) == 0 && leadingMode({state, c}, ModeClass::Opposite, &opposite) == 0 &&
+      leadingMode({state, c}, ModeClass::Whole, &whole) == 0) {
     print("same symmetry", same);
     print("opposite symmetry", opposite);
     print("whole width", whole);

@@ -14,9 +14,8 @@
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "solver/boundary.h"
-#include "solver/iteration_step.h"
 #include "solver/mirror.h"
-#include "state/grid.h"
+#include "state/initial_state.h"
 
 namespace plume {
 
@@ -99,7 +98,7 @@ std::uint32_t crc(const unsigned char* data, std::size_t size) {
   return static_cast<std::uint32_t>(c);
 }
 
-double parameterAt(const ParameterValues& v, int k) {
+double parameterAt(const Case& v, int k) {
   const double all[6] = {v.Gr, v.Pr, v.tBottom, v.tTop, v.tLeft, v.tRight};
   return all[k];
 }
@@ -113,7 +112,7 @@ std::string exact(double v) {
   return std::string(buf, r.ptr);
 }
 
-std::string encode(const CheckpointMeta& meta) {
+std::string encode(const State& s, const Case& c, const CheckpointMeta& meta) {
   std::string bytes(kFileSize, '\0');
   auto* p = reinterpret_cast<unsigned char*>(bytes.data());
   std::memcpy(p + at::magic.offset, kMagic, at::magic.size);
@@ -121,15 +120,15 @@ std::string encode(const CheckpointMeta& meta) {
   putU32(p + at::rows.offset, kRows);
   putU32(p + at::cols.offset, kCols);
   putU32(p + at::storedRows.offset, kStoredRows);
-  for (int k = 0; k < 6; ++k) putF64(p + at::parameters.offset + 8 * k, parameterAt(parameterValues, k));
+  for (int k = 0; k < 6; ++k) putF64(p + at::parameters.offset + 8 * k, parameterAt(c, k));
   putU64(p + at::completed.offset, static_cast<std::uint64_t>(meta.completedIterations));
   putF64(p + at::prevSum.offset, meta.prevOmegaSqSum);
   putF64(p + at::residual.offset, meta.lastResidual);
-  putF64(p + at::sum.offset, omegaSqSum);
+  putF64(p + at::sum.offset, s.omegaSqSum);
   putF64(p + at::seconds.offset, meta.loopSeconds);
   putU32(p + at::flags.offset, meta.converged ? kConvergedFlag : 0u);
   unsigned char* out = p + at::fields.offset;
-  for (const Field* f : {&T, &Omega, &Psi})
+  for (const Field* f : {&s.T, &s.Omega, &s.Psi})
     for (int i = 0; i < kStoredRows; ++i)
       for (int j = 0; j < kCols; ++j, out += 8) putF64(out, (*f)[i][j]);
   putU32(p + at::crc.offset, crc(p, at::crc.offset));
@@ -146,7 +145,7 @@ CheckpointRead refused(const std::string& path, const std::string& reason) {
 
 // Validates `bytes` read from `path`; on success fills `meta` and `stored`.
 CheckpointRead validate(const std::string& path, const std::string& bytes,
-                        const ParameterValues* expected, ParameterValues& stored) {
+                        const Case* expected, Case& stored) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   auto sizeText = [&](std::size_t n) {
     std::string s;
@@ -212,8 +211,8 @@ bool readAll(const std::string& path, std::string& bytes) {
   return true;
 }
 
-CheckpointRead readAndValidate(const std::string& path, const ParameterValues* expected,
-                               std::string& bytes, ParameterValues& stored) {
+CheckpointRead readAndValidate(const std::string& path, const Case* expected,
+                               std::string& bytes, Case& stored) {
   std::error_code ec;
   bool present = std::filesystem::exists(path, ec);
   if (!present) return {CheckpointStatus::Missing, fileText(path) + ru(": файла нет\n").str()};
@@ -223,15 +222,15 @@ CheckpointRead readAndValidate(const std::string& path, const ParameterValues* e
 
 // Sets the fields from the stored rows; the mirror half by the mirror rule,
 // its walls as the initial state and the wall-vorticity rule leave them.
-void load(const unsigned char* p, const ParameterValues& values) {
-  setInitialState(values);
+void load(const unsigned char* p, const Case& values, State& s) {
+  setInitialState(s, values);
   const unsigned char* in = p + at::fields.offset;
-  for (Field* f : {&T, &Omega, &Psi})
+  for (Field* f : {&s.T, &s.Omega, &s.Psi})
     for (int i = 0; i < kStoredRows; ++i)
       for (int j = 0; j < kCols; ++j, in += 8) (*f)[i][j] = getF64(in);
-  mirrorHalf(T, Omega, Psi);
-  mirrorWallVorticity(Omega);
-  omegaSqSum = getF64(p + at::sum.offset);
+  mirrorHalf(s.T, s.Omega, s.Psi);
+  mirrorWallVorticity(s.Omega);
+  s.omegaSqSum = getF64(p + at::sum.offset);
 }
 
 void warnNotWritten(const std::string& path, std::string_view why) {
@@ -243,13 +242,16 @@ void warnNotWritten(const std::string& path, std::string_view why) {
 
 std::size_t checkpointSize() { return kFileSize; }
 
-std::string checkpointPath() {
-  return "Result/251_301_5_150/checkpoint_Gr_" + formatNumber(Gr) + ".bin";
+std::string checkpointPath(double gr) {
+  return "Result/251_301_5_150/checkpoint_Gr_" + formatNumber(gr) + ".bin";
 }
 
-bool writeCheckpoint(const CheckpointMeta& meta) { return writeCheckpointAt(checkpointPath(), meta); }
+bool writeCheckpoint(const State& s, const Case& c, const CheckpointMeta& meta) {
+  return writeCheckpointAt(checkpointPath(c.Gr), s, c, meta);
+}
 
-bool writeCheckpointAt(const std::string& path, const CheckpointMeta& meta) {
+bool writeCheckpointAt(const std::string& path, const State& s, const Case& c,
+                       const CheckpointMeta& meta) {
   std::error_code ec;
   if (!ownCheckpoint && std::filesystem::exists(path, ec)) {
     // Another run's checkpoint: keep it under a second name. A hard link
@@ -265,7 +267,7 @@ bool writeCheckpointAt(const std::string& path, const CheckpointMeta& meta) {
     }
   }
   std::string reason;
-  if (!writeFileAtomically(path, encode(meta), FileKind::Binary, &reason)) {
+  if (!writeFileAtomically(path, encode(s, c, meta), FileKind::Binary, &reason)) {
     warnNotWritten(path, reason);
     return false;
   }
@@ -273,19 +275,20 @@ bool writeCheckpointAt(const std::string& path, const CheckpointMeta& meta) {
   return true;
 }
 
-CheckpointRead readCheckpoint(const std::string& path, const ParameterValues* expected) {
+CheckpointRead readCheckpoint(const std::string& path, const Case* expected, State& s, Case& c) {
   std::string bytes;
-  ParameterValues stored;
+  Case stored;
   CheckpointRead r = readAndValidate(path, expected, bytes, stored);
   if (r.status != CheckpointStatus::Loaded) return r;
-  load(reinterpret_cast<const unsigned char*>(bytes.data()), stored);
+  load(reinterpret_cast<const unsigned char*>(bytes.data()), stored, s);
+  c = stored;
   ownCheckpoint = true;
   return r;
 }
 
-CheckpointRead inspectCheckpoint(const std::string& path, const ParameterValues& expected) {
+CheckpointRead inspectCheckpoint(const std::string& path, const Case& expected) {
   std::string bytes;
-  ParameterValues stored;
+  Case stored;
   return readAndValidate(path, &expected, bytes, stored);
 }
 

@@ -43,18 +43,19 @@ struct CheckpointMeta {
 // Size in bytes of a checkpoint of this format and grid.
 std::size_t checkpointSize();
 
-// Path of the checkpoint for the current Gr.
-std::string checkpointPath();
+// Path of the checkpoint for Grashof number `gr`.
+std::string checkpointPath(double gr);
 
-// Writes the checkpoint of the current fields, parameterValues and omegaSqSum
-// (fields read from rows 0 .. 600 only) under a temporary name, pushes it to
+// Writes the checkpoint of state `s` of case `c` (fields read from rows
+// 0 .. 600 only) under the path for c.Gr under a temporary name, pushes it to
 // the disk and renames it over the old one. A checkpoint this process has not
 // written or read before is first kept as "….bin.old". Returns false, after a
 // one-line message naming the file, when it could not be written.
-bool writeCheckpoint(const CheckpointMeta& meta);
+bool writeCheckpoint(const State& s, const Case& c, const CheckpointMeta& meta);
 
 // The same under another name in the same folder (states along a branch).
-bool writeCheckpointAt(const std::string& path, const CheckpointMeta& meta);
+bool writeCheckpointAt(const std::string& path, const State& s, const Case& c,
+                       const CheckpointMeta& meta);
 
 enum class CheckpointStatus {
   Loaded,   // valid; fields, omegaSqSum and parameters set from it
@@ -69,13 +70,13 @@ struct CheckpointRead {
 };
 
 // Reads and validates the checkpoint at `path`. With `expected` the stored
-// parameters must equal it bit for bit; without, they become the current
-// ones. Only a valid checkpoint changes any state: then the fields are set
-// (mirror half rebuilt), omegaSqSum, Gr, Pr and parameterValues too.
-CheckpointRead readCheckpoint(const std::string& path, const ParameterValues* expected);
+// parameters must equal it bit for bit. Only a valid checkpoint changes
+// anything: then `s` is set from it (mirror half rebuilt, omegaSqSum too)
+// and `c` to its stored case.
+CheckpointRead readCheckpoint(const std::string& path, const Case* expected, State& s, Case& c);
 
 // Validates the checkpoint like readCheckpoint against `expected` but
 // changes no state: for the notice of a fresh start.
-CheckpointRead inspectCheckpoint(const std::string& path, const ParameterValues& expected);
+CheckpointRead inspectCheckpoint(const std::string& path, const Case& expected);
 
 }  // namespace plume

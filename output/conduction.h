@@ -15,10 +15,10 @@ namespace plume {
 // of the wall temperatures in `walls` (Gr and Pr are not used). Returns the
 // temperature the walls alone give the source node: the conduction flow is
 // zero where that is 1. Nothing, and `t` untouched, without FFTW.
-std::optional<double> solveConduction(const ParameterValues& walls, Field& t);
+std::optional<double> solveConduction(const Case& walls, Field& t);
 
 // The heat flow leaving the source in that state, solved once per set of wall
 // temperatures. Nothing where it is zero to rounding, or without FFTW.
-std::optional<double> conductionSourceFlow(const ParameterValues& walls);
+std::optional<double> conductionSourceFlow(const Case& walls);
 
 }  // namespace plume

@@ -57,7 +57,7 @@ std::size_t unknown(int i, int j) { return std::size_t(i - 1) * kN + (j - 1); }
 
 }  // namespace
 
-std::optional<double> solveConduction(const ParameterValues& walls, Field& t) {
+std::optional<double> solveConduction(const Case& walls, Field& t) {
   const std::size_t n = std::size_t(kM) * kN;
   Buffer fromWalls(n), fromSource(n);
   std::fill(fromWalls.data, fromWalls.data + n, 0.0);
@@ -86,7 +86,7 @@ std::optional<double> solveConduction(const ParameterValues& walls, Field& t) {
   return wallsAtSource;
 }
 
-std::optional<double> conductionSourceFlow(const ParameterValues& walls) {
+std::optional<double> conductionSourceFlow(const Case& walls) {
   for (double w : {walls.tBottom, walls.tTop, walls.tLeft, walls.tRight})
     if (!std::isfinite(w)) return std::nullopt;
   // Main thread only.

@@ -3,8 +3,8 @@
 
 namespace plume {
 
-std::optional<double> solveConduction(const ParameterValues&, Field&) { return std::nullopt; }
+std::optional<double> solveConduction(const Case&, Field&) { return std::nullopt; }
 
-std::optional<double> conductionSourceFlow(const ParameterValues&) { return std::nullopt; }
+std::optional<double> conductionSourceFlow(const Case&) { return std::nullopt; }
 
 }  // namespace plume

@@ -23,7 +23,7 @@ double velocityU(const Field& psi, int i, int j) { return (psi[i][j + 1] - psi[i
 
 double velocityV(const Field& psi, int i, int j) { return -((psi[i + 1][j] - psi[i - 1][j]) / twoH); }
 
-Derived computeDerived(const Field& t, const Field& psi, const ParameterValues& c) {
+Derived computeDerived(const Field& t, const Field& psi, const Case& c) {
   Derived d;
   d.flows = heatFlows(t, psi, c.Pr);
   std::optional<double> conduction = conductionSourceFlow(c);

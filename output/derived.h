@@ -28,7 +28,7 @@ struct Derived {
 
 // All of the above for temperature `t` and stream function `psi` (whole
 // fields, mirror half filled) of the case `c` (Pr and the wall temperatures).
-Derived computeDerived(const Field& t, const Field& psi, const ParameterValues& c);
+Derived computeDerived(const Field& t, const Field& psi, const Case& c);
 
 // The velocity components by central differences at an interior node.
 double velocityU(const Field& psi, int i, int j);

@@ -3,7 +3,7 @@
 #include "platform/number_format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "state/grid.h"
+#include "state/state.h"
 
 namespace plume {
 
@@ -37,7 +37,7 @@ std::string fieldText(const Field& f) {
 // Vy: (Omega[i+1][j] - Omega[i-1][j]) / 2h for i = 0 .. NX-1, j = 1 .. NY.
 // The line i = 0 takes 0.0 for the missing Omega[-1][j], the value files of
 // earlier runs carry there.
-std::string vyText() {
+std::string vyText(const Field& Omega) {
   std::string out;
   out.reserve(std::size_t(NX) * NY * 24);
   for (int j = 1; j <= NY; ++j)
@@ -51,7 +51,7 @@ std::string vyText() {
 // Vx: (Omega[i][j+1] - Omega[i][j-1]) / 2h for i = 1 .. NX, j = 0 .. NY-1.
 // The line j = 0 takes Omega[i-1][NY] for the missing Omega[i][-1], the value
 // files of earlier runs carry there.
-std::string vxText() {
+std::string vxText(const Field& Omega) {
   std::string out;
   out.reserve(std::size_t(NX) * NY * 24);
   for (int j = 0; j < NY; ++j)
@@ -81,25 +81,25 @@ bool prepareResultFolders() {
   return true;
 }
 
-std::string resultFileName(int index) {
-  return kPrefixes[index] + formatNumber(Gr) + ".txt";
+std::string resultFileName(double gr, int index) {
+  return kPrefixes[index] + formatNumber(gr) + ".txt";
 }
 
-std::string resultFileText(int index) {
+std::string resultFileText(const State& s, int index) {
   switch (index) {
-    case 0: return fieldText(T);
-    case 1: return fieldText(Omega);
-    case 2: return fieldText(Psi);
-    case 3: return vyText();
-    default: return vxText();
+    case 0: return fieldText(s.T);
+    case 1: return fieldText(s.Omega);
+    case 2: return fieldText(s.Psi);
+    case 3: return vyText(s.Omega);
+    default: return vxText(s.Omega);
   }
 }
 
-bool writeResults() {
+bool writeResults(const State& s, double gr) {
   bool all = true;
   for (int k = 0; k < 5; ++k) {
-    const std::string path = resultFileName(k);
-    if (!writeFileAtomically(path, resultFileText(k), FileKind::Text)) {
+    const std::string path = resultFileName(gr, k);
+    if (!writeFileAtomically(path, resultFileText(s, k), FileKind::Text)) {
       warnNotWritten(path);
       all = false;
     }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "state/state.h"
+
 namespace plume {
 
 // Creates the result folders, which also hold the checkpoints, where missing
@@ -12,15 +14,16 @@ namespace plume {
 // be created or written.
 bool prepareResultFolders();
 
-// Relative path of result file `index` (0 .. 4) for the current Gr.
-std::string resultFileName(int index);
+// Relative path of result file `index` (0 .. 4) for Grashof number `gr`.
+std::string resultFileName(double gr, int index);
 
-// Complete text of result file `index` from the current fields.
-std::string resultFileText(int index);
+// Complete text of result file `index` from the fields of `s` (mirror half
+// filled).
+std::string resultFileText(const State& s, int index);
 
-// Writes all five files from the current fields, each replacing its old one
-// only when complete. A file that cannot be written gets a one-line warning;
+// Writes all five files from the fields of `s` under the names for `gr`, each
+// replacing its old one only when complete. A file that cannot be written gets a one-line warning;
 // the others are still written. False when any was not written.
-bool writeResults();
+bool writeResults(const State& s, double gr);
 
 }  // namespace plume

@@ -44,7 +44,7 @@ std::string summaryPath(double gr) { return kFolder + ("summary_Gr_" + formatNum
 
 std::string axisPath(double gr) { return kFolder + ("axis_Gr_" + formatNumber(gr)) + ".csv"; }
 
-std::string summaryJson(const ParameterValues& c, const RunFacts& run, const Derived& d) {
+std::string summaryJson(const Case& c, const RunFacts& run, const Derived& d) {
   using Entry = std::pair<const char*, double>;
   Json j;
   for (Entry e : {Entry{"gr", c.Gr}, {"pr", c.Pr}, {"t_bottom", c.tBottom}, {"t_top", c.tTop},
@@ -88,7 +88,7 @@ std::string axisCsv(const Field& t, const Field& psi) {
   return out;
 }
 
-Derived writeSummary(const Field& t, const Field& psi, const ParameterValues& c, const RunFacts& run) {
+Derived writeSummary(const Field& t, const Field& psi, const Case& c, const RunFacts& run) {
   Derived d = computeDerived(t, psi, c);
   for (const auto& [path, text] : {std::pair{summaryPath(c.Gr), summaryJson(c, run, d)},
                                    std::pair{axisPath(c.Gr), axisCsv(t, psi)}})

@@ -33,12 +33,12 @@ struct RunFacts {
 std::string summaryPath(double gr);
 std::string axisPath(double gr);
 
-std::string summaryJson(const ParameterValues& c, const RunFacts& run, const Derived& d);
+std::string summaryJson(const Case& c, const RunFacts& run, const Derived& d);
 std::string axisCsv(const Field& t, const Field& psi);
 
 // Derives the quantities of temperature `t` and stream function `psi` (whole
 // fields, mirror half filled) and writes both files atomically; a file that
 // cannot be written gets a warning.
-Derived writeSummary(const Field& t, const Field& psi, const ParameterValues& c, const RunFacts& run);
+Derived writeSummary(const Field& t, const Field& psi, const Case& c, const RunFacts& run);
 
 }  // namespace plume

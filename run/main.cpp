@@ -13,11 +13,11 @@
 #include "output/results.h"
 #include "platform/platform.h"
 #include "platform/text.h"
+#include "output/run_summary.h"
 #include "run/outer_loop.h"
 #include "run/segments.h"
-#include "run/summary.h"
 #include "solver/iteration_step.h"
-#include "state/parameters.h"
+#include "state/initial_state.h"
 
 int main(int argc, char** argv) {
   using namespace plume;
@@ -29,25 +29,29 @@ int main(int argc, char** argv) {
                     "  --resume        продолжение расчета из его контрольной точки\n"));
     return 64;
   }
-  if (!startFromParameterFile()) return 1;
+  static State state;  // the fields, in static storage: zero at start-up
+  Case c;
+  if (!startFromParameterFile(state, c)) return 1;
   if (!prepareResultFolders()) {
     waitForKey();
     return 1;
   }
   LoopStart start;
   int status = 0;
-  if (!prepareStart(resume, kSchedule, start, status)) {
+  if (!prepareStart(resume, kSchedule, state, c, start, status)) {
     waitForKey();
     return status;
   }
   installInterruptHandlers();
 
   beginSegment();
-  RunOutcome outcome = runIterationsFrom(kSchedule, start, iterationStep, saveRunState);
+  RunOutcome outcome = runIterations(
+      kSchedule, start, state, [&c](State& s) { iterationStep(s, c); },
+      [&c](const SavePoint& point) { saveRunState(state, c, point); });
   double elapsed = segmentSeconds();
 
   if (outcome.end == RunEnd::Exhausted) reportLimitReached(outcome, kSchedule);
-  reportRun(elapsed, resume ? earlierSegmentsSeconds() + elapsed : -1.0);
+  reportRun(c, elapsed, resume ? earlierSegmentsSeconds() + elapsed : -1.0);
   switch (outcome.end) {
     case RunEnd::Interrupted:
       return 128 + interruptSignal();

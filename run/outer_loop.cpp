@@ -3,69 +3,16 @@
 #include <cmath>
 #include <string>
 
-#include "output/results.h"
+#include "output/progress.h"
 #include "platform/number_format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "solver/boundary.h"
 #include "solver/iteration_step.h"
-#include "solver/mirror.h"
-#include "state/grid.h"
 
 namespace plume {
 
-void printProgress(int k, double residual) {
-  std::string line = ru("Итерация = ").str();
-  appendInteger(line, k);
-  line += ru("\tНевязка = ");
-  appendNumber(line, residual);
-  line += '\n';
-  consoleWrite(line);
-}
-
-namespace {
-
-void printIterationMessage(std::string_view text, int k) {
-  std::string line(text);
-  appendInteger(line, k);
-  line += '\n';
-  consoleWrite(line);
-}
-
-}  // namespace
-
-void printConverged(int k) {
-  consoleWrite(ru("Достигнут предел невязки!!\n"));
-  printIterationMessage(ru("Количество итераций = "), k);
-}
-
-namespace {
-
-void saveResults(const SavePoint&) {
-  mirrorHalf(T, Omega, Psi);
-  writeResults();
-}
-
-void (*plainSave)() = nullptr;
-void callPlainSave(const SavePoint&) { plainSave(); }
-
-}  // namespace
-
-void bareIteration(void (*step)()) {
-  applyWallVorticity(Omega, Psi);
-  T[srcI][srcJ] = kSourceTemperature;
-  step();
-}
-
-RunOutcome runIterations() { return runIterationsFrom(kSchedule, {}, iterationStep, saveResults); }
-
-RunOutcome runIterationsWith(const LoopSchedule& schedule, void (*step)(), void (*save)()) {
-  plainSave = save;
-  return runIterationsFrom(schedule, {}, step, callPlainSave);
-}
-
-RunOutcome runIterationsFrom(const LoopSchedule& schedule, const LoopStart& start, void (*step)(),
-                             void (*save)(const SavePoint&)) {
+RunOutcome runIterations(const LoopSchedule& schedule, const LoopStart& start, State& s,
+                         const IterationSweeps& sweeps, const Save& save) {
   double prevOmegaSqSum = start.prevOmegaSqSum;
   double residual = start.residual;  // 0 for the progress line of iteration 0
   int lastSaved = -1;
@@ -73,9 +20,9 @@ RunOutcome runIterationsFrom(const LoopSchedule& schedule, const LoopStart& star
     const int k = iteration;
     if (k % schedule.progressInterval == 0) printProgress(k, residual);
 
-    bareIteration(step);
+    bareIteration(s, sweeps);
 
-    residual = std::fabs(omegaSqSum - prevOmegaSqSum);
+    residual = std::fabs(s.omegaSqSum - prevOmegaSqSum);
     if (!std::isfinite(residual)) {
       // NaN never recovers and never passes the stopping test: stop here and
       // keep the fields for inspection.
@@ -89,7 +36,7 @@ RunOutcome runIterationsFrom(const LoopSchedule& schedule, const LoopStart& star
       iteration = schedule.maxIterations;
       save({k + 1, prevOmegaSqSum, residual, true, false});
     } else {
-      prevOmegaSqSum = omegaSqSum;
+      prevOmegaSqSum = s.omegaSqSum;
     }
     if (iteration % schedule.saveInterval == 0) {
       save({k + 1, prevOmegaSqSum, residual, converged, false});

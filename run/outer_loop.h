@@ -12,6 +12,11 @@
 #define PLUME_PROGRESS_INTERVAL 100
 #endif
 
+#include <functional>
+
+#include "solver/stopping.h"
+#include "state/state.h"
+
 namespace plume {
 
 // Limits fixed when the program is built.
@@ -25,7 +30,6 @@ struct LoopSchedule {
 // a short schedule of its own.
 constexpr LoopSchedule kSchedule{PLUME_MAX_ITERATIONS, PLUME_SAVE_INTERVAL,
                                         PLUME_PROGRESS_INTERVAL};
-inline constexpr double residualLimit = 1e-7;
 
 enum class RunEnd {
   Converged,    // the residual fell below the limit
@@ -57,25 +61,14 @@ struct SavePoint {
   bool diverged;          // the residual is not finite
 };
 
-// One pass of the loop's body without progress line, stopping test or save:
-// the wall vorticity from Psi, the source held at 1, then `step` (the three
-// sweeps). The loop, the tools and the tests all iterate through this.
-void bareIteration(void (*step)());
+// What the loop calls: one iteration's sweeps on the state (through
+// bareIteration), and the save at a save point.
+using IterationSweeps = std::function<void(State&)>;
+using Save = std::function<void(const SavePoint&)>;
 
-// The progress line "Итерация = k<TAB>Невязка = residual".
-void printProgress(int k, double residual);
-
-// The two lines that say the stopping rule passed at iteration k.
-void printConverged(int k);
-
-// The loop with the program's own schedule, step and result writer.
-RunOutcome runIterations();
-
-// The loop with the given schedule, iteration step and result writer.
-RunOutcome runIterationsWith(const LoopSchedule& schedule, void (*step)(), void (*save)());
-
-// The loop from `start`; `save` learns the loop's state at each save.
-RunOutcome runIterationsFrom(const LoopSchedule& schedule, const LoopStart& start, void (*step)(),
-                             void (*save)(const SavePoint&));
+// The loop from `start` on state `s`; `save` learns the loop's state at each
+// save.
+RunOutcome runIterations(const LoopSchedule& schedule, const LoopStart& start, State& s,
+                         const IterationSweeps& sweeps, const Save& save);
 
 }  // namespace plume

@@ -10,9 +10,7 @@
 #include "platform/number_format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "solver/iteration_step.h"
 #include "solver/mirror.h"
-#include "state/grid.h"
 #include "state/parameters.h"
 
 namespace plume {
@@ -36,22 +34,12 @@ std::string number(long long n) {
 
 }  // namespace
 
-bool startFromParameterFile() {
-  ParameterValues values;
-  if (auto message = readParameterFile(values)) {
-    consoleWrite(*message);
-    waitForKey();
-    return false;
-  }
-  setInitialState(values);
-  return true;
-}
-
-bool prepareStart(bool resume, const LoopSchedule& schedule, LoopStart& start, int& status) {
-  const std::string path = checkpointPath();
+bool prepareStart(bool resume, const LoopSchedule& schedule, State& s, const Case& c,
+                  LoopStart& start, int& status) {
+  const std::string path = checkpointPath(c.Gr);
   const std::string named = ru("контрольной точки '").str() + path + "'";
   if (!resume) {
-    CheckpointRead found = inspectCheckpoint(path, parameterValues);
+    CheckpointRead found = inspectCheckpoint(path, c);
     if (found.status == CheckpointStatus::Missing) return true;
     std::string notice;
     if (found.status == CheckpointStatus::Refused)
@@ -72,7 +60,8 @@ bool prepareStart(bool resume, const LoopSchedule& schedule, LoopStart& start, i
     return true;
   }
 
-  CheckpointRead read = readCheckpoint(path, &parameterValues);
+  Case stored;
+  CheckpointRead read = readCheckpoint(path, &c, s, stored);
   if (read.status == CheckpointStatus::Missing) {
     consoleWrite(ru("Нет ").str() + named +
                  ru(": продолжать нечего (новый расчет начинается без --resume)\n").str());
@@ -113,16 +102,15 @@ double segmentSeconds() { return omp_get_wtime() - segmentStart; }
 
 double earlierSegmentsSeconds() { return earlierSeconds; }
 
-void saveRunState(const SavePoint& point) {
-  mirrorHalf(T, Omega, Psi);
-  if (!writeResults()) saveFailed = true;
+void saveRunState(State& s, const Case& c, const SavePoint& point) {
+  mirrorHalf(s.T, s.Omega, s.Psi);
+  if (!writeResults(s, c.Gr)) saveFailed = true;
   // The iteration count plume printed: the number of the last iteration run.
-  writeSummary(T, Psi, parameterValues,
-               {"iterations", point.completed - 1, point.converged, omegaSqSum});
+  writeSummary(s.T, s.Psi, c, {"iterations", point.completed - 1, point.converged, s.omegaSqSum});
   if (point.diverged || point.completed == lastCheckpointed) return;
   CheckpointMeta meta{point.completed, point.prevOmegaSqSum, earlierSeconds + segmentSeconds(),
                       point.converged, point.residual};
-  if (writeCheckpoint(meta))
+  if (writeCheckpoint(s, c, meta))
     lastCheckpointed = point.completed;
   else
     saveFailed = true;

@@ -7,16 +7,13 @@
 
 namespace plume {
 
-// Reads the parameter file and sets the initial state from it. False when
-// the file is missing or malformed, after saying why and waiting for a key.
-bool startFromParameterFile();
-
-// Fresh start: tells when a checkpoint exists for this Gr (the first save
+// Fresh start: tells when a checkpoint exists for case `c` (the first save
 // keeps it as "….bin.old"); `start` stays at iteration 0. Resume: reads the
-// checkpoint into the fields and `start`. False when there is nothing to run,
+// checkpoint into `s` and `start`. False when there is nothing to run,
 // after a message: `status` is 1 when the checkpoint is refused, 0 when its
 // run has already ended (converged, or at this build's iteration limit).
-bool prepareStart(bool resume, const LoopSchedule& schedule, LoopStart& start, int& status);
+bool prepareStart(bool resume, const LoopSchedule& schedule, State& s, const Case& c,
+                  LoopStart& start, int& status);
 
 // Takes the loop's start time; saves and summaries count from here.
 void beginSegment();
@@ -26,9 +23,10 @@ void beginSegment();
 double segmentSeconds();
 double earlierSegmentsSeconds();
 
-// A save of the loop: the result files, and the checkpoint unless the run
-// diverged (its last finite checkpoint stays).
-void saveRunState(const SavePoint& point);
+// A save of the loop: the result files and summary of `s`, and the
+// checkpoint unless the run diverged (its last finite checkpoint stays). Fills
+// the mirror half of `s` first.
+void saveRunState(State& s, const Case& c, const SavePoint& point);
 
 // True when a save so far could not write a result file or the checkpoint.
 bool anySaveFailed();

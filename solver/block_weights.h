@@ -82,13 +82,13 @@ inline bool allSet(const unsigned char* bits, int x, int n) {
 // every one is 0 or within the range of the unchecked divisions. Row r+1-m
 // is read by lanes m-2 .. m: columns c0-m-1 .. c0-m+10, skewed bits c0-1 ..
 // c0+10.
-inline void testBlock(const PsiRows& p, int rows, int c0, bool& calm, bool& inRange) {
+inline void testBlock(const PsiRows& p, double pr, int rows, int c0, bool& calm, bool& inRange) {
   calm = allSet(p.skewedCalm, c0 - 1, 12);
   inRange = true;
   if (calm) return;
   if (p.inRange < 0) {
     p.inRange = 1;
-    for (int m = 0; m <= rows + 1 && p.inRange; ++m) p.inRange = rowInRange(*p.calm[m]);
+    for (int m = 0; m <= rows + 1 && p.inRange; ++m) p.inRange = rowInRange(*p.calm[m], pr);
   }
   inRange = p.inRange;
 }
@@ -156,13 +156,13 @@ inline void computeBlock(const PsiRows& p, int rows, int c0, const Vec pr, Block
 // `Full`: every column the block reads lies in 0..920. Inlined into the
 // wavefront's block loop whatever the compiler's estimate of its size.
 template <bool Full>
-[[gnu::always_inline]] inline void blockWeights(const PsiRows& p, int rows, int c0,
+[[gnu::always_inline]] inline void blockWeights(const PsiRows& p, double prandtl, int rows, int c0,
                                                 BlockWeights& out) {
   bool calm, inRange;
-  testBlock(p, rows, c0, calm, inRange);
+  testBlock(p, prandtl, rows, c0, calm, inRange);
   out.still = calm;
   if (calm) return;
-  const Vec pr = vset(Pr);
+  const Vec pr = vset(prandtl);
   if (inRange)
     computeBlock<Full, true>(p, rows, c0, pr, out);
   else

@@ -14,6 +14,11 @@ void applyWallVorticity(Field& omega, const Field& psi) {
   mirrorWallVorticity(omega);
 }
 
+void holdBoundary(State& s) {
+  applyWallVorticity(s.Omega, s.Psi);
+  s.T[srcI][srcJ] = kSourceTemperature;
+}
+
 void mirrorWallVorticity(Field& omega) {
   for (int i = 0; i < axisI; ++i) {
     mirror(omega, kParityOmega, i, 0, 0);

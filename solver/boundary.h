@@ -2,7 +2,7 @@
 // on the walls and the temperature of the heat source.
 #pragma once
 
-#include "state/grid.h"
+#include "state/state.h"
 
 namespace plume {
 
@@ -15,6 +15,10 @@ inline constexpr double kSourceTemperature = 1.0;
 // take the left/right values; the mirror half's walls follow by the mirror
 // rule (mirrorWallVorticity).
 void applyWallVorticity(Field& omega, const Field& psi);
+
+// What each iteration starts from: the wall vorticity from Psi
+// (applyWallVorticity) and the source node at kSourceTemperature.
+void holdBoundary(State& s);
 
 // The wall vorticity of the mirror half, rows 601 .. 1200, from rows 599 .. 0.
 void mirrorWallVorticity(Field& omega);

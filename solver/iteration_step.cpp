@@ -2,13 +2,12 @@
 
 #include "solver/cpu_features.h"
 #include "solver/kernels.h"
-#include "state/grid.h"
 
 namespace plume {
 
 namespace {
 
-using Step = void (*)();
+using Step = void (*)(State&, const Case&);
 
 Step chooseStep() {
   switch (selectedIsa()) {
@@ -20,9 +19,9 @@ Step chooseStep() {
 
 }  // namespace
 
-void iterationStep() {
+void iterationStep(State& s, const Case& c) {
   static const Step step = chooseStep();
-  step();
+  step(s, c);
 }
 
 }  // namespace plume

@@ -2,4 +2,4 @@
 #include "solver/kernel_impl.h"
 #include "solver/kernels.h"
 
-void plume::kernel::iterationStepAvx2() { iterationStepImpl(); }
+void plume::kernel::iterationStepAvx2(State& st, const Case& c) { iterationStepImpl(st, c); }

@@ -2,4 +2,4 @@
 #include "solver/kernel_impl.h"
 #include "solver/kernels.h"
 
-void plume::kernel::iterationStepGeneric() { iterationStepImpl(); }
+void plume::kernel::iterationStepGeneric(State& st, const Case& c) { iterationStepImpl(st, c); }

@@ -40,7 +40,8 @@
 #include "solver/kernel_nodes.h"
 #include "solver/kernel_state.h"
 #include "solver/kernel_weights.h"
-#include "state/grid.h"
+#include "solver/mirror.h"
+#include "state/state.h"
 
 #if defined(__AVX2__)
 #include "solver/wavefront.h"
@@ -55,94 +56,92 @@ namespace {
 
 // Axis row: columns srcJ+1 .. 919, then srcJ-1 .. 1; rows 599 and 601 hold
 // their values from before the pass; no mirror.
-void temperatureAxisNode(int j) {
+void temperatureAxisNode(State& st, int j) {
   const int i = srcI;
-  T[i][j] = temperatureAt(i, j, T[i][j - 1], T[i + 1][j]);
+  Field& T = st.T;
+  T[i][j] = temperatureAt(st, i, j, T[i][j - 1], T[i + 1][j]);
 }
 
-void temperatureAxisRow() {
-  for (int j = srcJ + 1; j <= kLast; ++j) temperatureAxisNode(j);
-  for (int j = srcJ - 1; j >= 1; --j) temperatureAxisNode(j);
+void temperatureAxisRow(State& st) {
+  for (int j = srcJ + 1; j <= kLast; ++j) temperatureAxisNode(st, j);
+  for (int j = srcJ - 1; j >= 1; --j) temperatureAxisNode(st, j);
 }
 
-void vorticityAxisNode(int j, double& sum) {
+void vorticityAxisNode(State& st, double Gr, int j, double& sum) {
   const int i = srcI;
-  double w = vorticityAt(i, j, Omega[i][j - 1], Omega[i + 1][j]);
+  Field &Omega = st.Omega, &Psi = st.Psi;
+  double w = vorticityAt(st, Gr, i, j, Omega[i][j - 1], Omega[i + 1][j]);
   Omega[i][j] = w;
   sum = w * w + sum;
-  Psi[i][j] = streamFunctionAt(i, j, Psi[i][j - 1], Psi[i + 1][j], w);
+  Psi[i][j] = streamFunctionAt(st, i, j, Psi[i][j - 1], Psi[i + 1][j], w);
 }
 
-void vorticityAxisRow(double& sum) {
-  for (int j = srcJ + 1; j <= kLast; ++j) vorticityAxisNode(j, sum);
-  for (int j = srcJ - 1; j >= 1; --j) vorticityAxisNode(j, sum);
+void vorticityAxisRow(State& st, double Gr, double& sum) {
+  for (int j = srcJ + 1; j <= kLast; ++j) vorticityAxisNode(st, Gr, j, sum);
+  for (int j = srcJ - 1; j >= 1; --j) vorticityAxisNode(st, Gr, j, sum);
 }
 
 // -------------------------------------------------------------- bands
 
-void temperatureBand(int band) {
+void temperatureBand(State& st, double pr, int band) {
   if (band == kBands - 1) {
-    computeWeights(srcI);
-    temperatureAxisRow();
+    computeWeights(st.Psi, pr, srcI);
+    temperatureAxisRow(st);
   }
 #if defined(__AVX2__)
-  temperatureRowsSimd(band);
+  temperatureRowsSimd(st, pr, band);
 #else
-  temperatureRowsScalar(band);
+  temperatureRowsScalar(st, pr, band);
 #endif
 }
 
 // The band's sum lives in a local of the band's thread until the band is
 // done: the four sums share a cache line.
-void vorticityBand(int band, double& bandSum) {
+void vorticityBand(State& st, const Case& c, int band, double& bandSum) {
   double sum = bandSum;
-  if (band == kBands - 1) vorticityAxisRow(sum);
+  if (band == kBands - 1) vorticityAxisRow(st, c.Gr, sum);
 #if defined(__AVX2__)
-  vorticityRowsSimd(band, sum);
+  vorticityRowsSimd(st, c, band, sum);
 #else
-  vorticityRowsScalar(band, sum);
+  vorticityRowsScalar(st, c, band, sum);
 #endif
   bandSum = sum;
 }
 
-// Row 601 mirrors row 599 (T as is, Omega and Psi negated): the axis row of
-// the next pass reads it. The rest of the mirror half is left to
-// fillMirrorHalf, since no sweep reads it.
-void mirrorAxisNeighbour(Field& f, bool negate) {
-  const int i = kBandTop[kBands - 1];
-  for (int j = 1; j <= kLast; ++j) f[mirrorRow(i)][j] = negate ? -f[i][j] : f[i][j];
-}
+// Row 601 mirrors row 599: the axis row of the next pass reads it. The rest
+// of the mirror half is left to mirrorHalf, since no sweep reads it.
+constexpr int kAxisNeighbour = kBandTop[kBands - 1];
 
-void iterationStepImpl() {
+void iterationStepImpl(State& st, const Case& c) {
   double bandSqSum[4] = {0.0, 0.0, 0.0, 0.0};
 
-  copyEdgeRows(T, edgeT);
+  copyEdgeRows(st.T, edgeT);
   ++passNumber;
 #pragma omp parallel
   {
     for (int band = 0; band < kBands; ++band) {
 #pragma omp single nowait
-      temperatureBand(band);
+      temperatureBand(st, c.Pr, band);
     }
   }
-  mirrorAxisNeighbour(T, false);
+  mirror(st.T, kParityT, kAxisNeighbour, 1, kLast);
 
-  copyEdgeRows(Omega, edgeOmega);
-  copyEdgeRows(Psi, edgePsi);
+  copyEdgeRows(st.Omega, edgeOmega);
+  copyEdgeRows(st.Psi, edgePsi);
 #if defined(__AVX2__)
-  copyPsiBefore();
+  copyPsiBefore(st.Psi);
 #endif
   ++passNumber;
 #pragma omp parallel
   {
     for (int band = 0; band < kBands; ++band) {
 #pragma omp single nowait
-      vorticityBand(band, bandSqSum[band]);
+      vorticityBand(st, c, band, bandSqSum[band]);
     }
   }
-  omegaSqSum = ((bandSqSum[0] + bandSqSum[1]) + bandSqSum[2]) + bandSqSum[3];
-  mirrorAxisNeighbour(Omega, true);
-  mirrorAxisNeighbour(Psi, true);
+  st.omegaSqSum = ((bandSqSum[0] + bandSqSum[1]) + bandSqSum[2]) + bandSqSum[3];
+  mirror(st.Omega, kParityOmega, kAxisNeighbour, 1, kLast);
+  mirror(st.Psi, kParityPsi, kAxisNeighbour, 1, kLast);
 }
 
 }  // namespace

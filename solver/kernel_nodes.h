@@ -7,7 +7,7 @@
 #include "solver/bands.h"
 #include "solver/exact_division.h"
 #include "solver/kernel_state.h"
-#include "state/grid.h"
+#include "state/state.h"
 
 namespace plume {
 namespace {
@@ -27,14 +27,16 @@ inline double divideByCentre(double s, double ap) {
 }
 
 // New temperature at (i, j) from its south (this pass) and east values.
-inline double temperatureAt(int i, int j, double south, double east) {
+inline double temperatureAt(const State& st, int i, int j, double south, double east) {
+  const Field& T = st.T;
   double s = ((weightS[i][j] * south + weightW[i][j] * T[i - 1][j]) + weightE[i][j] * east) +
              weightN[i][j] * T[i][j + 1];
   return divideByCentre(s, centreWeight(i, j)) + relaxWeight * T[i][j];
 }
 
 // New vorticity at (i, j) from its south (this pass) and east values.
-inline double vorticityAt(int i, int j, double south, double east) {
+inline double vorticityAt(const State& st, double Gr, int i, int j, double south, double east) {
+  const Field &T = st.T, &Omega = st.Omega;
   double s = ((weightS[i][j] * south + weightW[i][j] * Omega[i - 1][j]) + weightE[i][j] * east) +
              weightN[i][j] * Omega[i][j + 1];
   s = s + divByTwoH(T[i + 1][j] - T[i - 1][j]) * Gr;
@@ -43,7 +45,9 @@ inline double vorticityAt(int i, int j, double south, double east) {
 
 // New stream function at (i, j) from its south and east values and the
 // node's new vorticity w.
-inline double streamFunctionAt(int i, int j, double south, double east, double w) {
+inline double streamFunctionAt(const State& st, int i, int j, double south, double east,
+                               double w) {
+  const Field& Psi = st.Psi;
   double a = divByHH(south + Psi[i][j + 1]);
   double b = divByHH(Psi[i - 1][j] + east);
   return divByFourOverHH((a + b) + w) + relaxWeight * Psi[i][j];

@@ -10,7 +10,7 @@
 
 #include "solver/kernel_state.h"
 #include "solver/simd.h"
-#include "state/grid.h"
+#include "state/state.h"
 
 namespace plume {
 namespace {
@@ -105,7 +105,7 @@ constexpr double kStillWeight = 1.0 / hh;
 static_assert(((kStillWeight + kStillWeight) + kStillWeight) + kStillWeight == fourOverHH);
 
 // Largest |Psi| around a node that leaves its weights at kStillWeight.
-inline double stillLimit() {
+inline double stillLimit(double Pr) {
   constexpr double cap = 0x1p1000;
   if (!(Pr > 0)) return cap;
   const double m = 0x1p-56 / Pr;  // rounding adds under 2^-52 relative
@@ -126,7 +126,7 @@ inline double stillLimit() {
 //    inside the range of the division by h*h, [2^-989, inf).
 // With Pr negative or not a number no row qualifies.
 constexpr double kRangeFloor = 0x1p-900;
-inline double rangeLimit() {
+inline double rangeLimit(double Pr) {
   constexpr double cap = 0x1p1000;
   if (Pr == 0) return cap;
   if (!(Pr > 0)) return -1.0;
@@ -142,27 +142,27 @@ constexpr int kCalmBytes = kPad / kLanes + 1;
 constexpr int kCalmWords = (kCalmBytes + 8 + 7) / 8;
 struct CalmRow {
   alignas(8) unsigned char bits[8 * kCalmWords];
-  int row;
+  const double* psi;             // the row of Psi
   mutable signed char inRange;  // rowInRange's answer, -1 until asked
 };
 
-void calmRow(int i, Vec limit, CalmRow& out) {
+void calmRow(const Field& Psi, int i, Vec limit, CalmRow& out) {
   for (int v = 0; v < kPad / kLanes; ++v)
     out.bits[v] = static_cast<unsigned char>(vatMost(vabs(vload(&Psi[i][kLanes * v])), limit));
   out.bits[NY / kLanes] |= static_cast<unsigned char>(0xFF << (NY % kLanes + 1));
   for (int v = kCalmBytes - 1; v < 8 * kCalmWords; ++v) out.bits[v] = 0xFF;
-  out.row = i;
+  out.psi = Psi[i];
   out.inRange = -1;
 }
 
 // Whether every |Psi| of the row (padding included) is 0 or in [kRangeFloor,
 // rangeLimit()]; found once, when a row next to it has weights to compute.
-inline bool rowInRange(const CalmRow& c) {
+inline bool rowInRange(const CalmRow& c, double Pr) {
   if (c.inRange < 0) {
-    const Vec top = vset(rangeLimit()), floor = vset(kRangeFloor);
+    const Vec top = vset(rangeLimit(Pr)), floor = vset(kRangeFloor);
     Mask in = kAllLanes;
     for (int v = 0; v < kPad / kLanes; ++v) {
-      const Vec a = vabs(vload(&Psi[c.row][kLanes * v]));
+      const Vec a = vabs(vload(&c.psi[kLanes * v]));
       in &= vzeroOrWithin(a, floor, top);
     }
     c.inRange = in == kAllLanes;
@@ -182,7 +182,7 @@ inline bool calmVector(const CalmRow& below, const CalmRow& row, const CalmRow& 
 // of kLanes columns at a time; `calm` holds rows i-1, i, i+1. The last vector
 // runs past column 919 into the padding; those lanes are never used.
 template <bool InRange>
-void computeRowWeights(int i, const CalmRow (&calm)[3]) {
+void computeRowWeights(const Field& Psi, double Pr, int i, const CalmRow (&calm)[3]) {
   const Vec pr = vset(Pr), stillWeight = vset(kStillWeight);
   const double* below = Psi[i - 1];
   const double* row = Psi[i];
@@ -206,17 +206,17 @@ void computeRowWeights(int i, const CalmRow (&calm)[3]) {
   }
 }
 
-void computeWeights(int i) {
-  const Vec limit = vset(stillLimit());
+void computeWeights(const Field& Psi, double Pr, int i) {
+  const Vec limit = vset(stillLimit(Pr));
   CalmRow calm[3];
-  for (int k = 0; k < 3; ++k) calmRow(i - 1 + k, limit, calm[k]);
+  for (int k = 0; k < 3; ++k) calmRow(Psi, i - 1 + k, limit, calm[k]);
   bool moving = false;
   for (int v = 0; v <= (kLast - 1) / kLanes && !moving; ++v)
     moving = !calmVector(calm[0], calm[1], calm[2], v);
-  if (moving && rowInRange(calm[0]) && rowInRange(calm[1]) && rowInRange(calm[2]))
-    computeRowWeights<true>(i, calm);
+  if (moving && rowInRange(calm[0], Pr) && rowInRange(calm[1], Pr) && rowInRange(calm[2], Pr))
+    computeRowWeights<true>(Psi, Pr, i, calm);
   else
-    computeRowWeights<false>(i, calm);
+    computeRowWeights<false>(Psi, Pr, i, calm);
 }
 
 }  // namespace

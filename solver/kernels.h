@@ -2,10 +2,12 @@
 // the same bits as the literal sweeps run on one thread, at any thread count.
 #pragma once
 
+#include "state/state.h"
+
 namespace plume::kernel {
 
-void iterationStepGeneric();
-void iterationStepAvx2();
-void iterationStepAvx512();
+void iterationStepGeneric(State& s, const Case& c);
+void iterationStepAvx2(State& s, const Case& c);
+void iterationStepAvx512(State& s, const Case& c);
 
 }  // namespace plume::kernel

@@ -35,12 +35,13 @@ inline void lockstep(Visit visit) {
 // Temperature of rows r, r-1, ..., r-G+1 in lockstep; `east0` is row r+1.
 template <int G>
 struct TemperatureGroup {
-  static void go(int r, const double* east0) {
+  static void go(State& st, int r, const double* east0) {
+    Field& T = st.T;
     double last[G];  // each row's latest new value: the south of its next node
     for (int k = 0; k < G; ++k) last[k] = T[r - k][0];
     lockstep<G>([&](int k, int j) {
       const int i = r - k;
-      double v = temperatureAt(i, j, last[k], k == 0 ? east0[j] : last[k - 1]);
+      double v = temperatureAt(st, i, j, last[k], k == 0 ? east0[j] : last[k - 1]);
       T[i][j] = v;
       last[k] = v;
     });
@@ -52,7 +53,9 @@ struct TemperatureGroup {
 // band sum.
 template <int G>
 struct VorticityGroup {
-  static void go(int r, const double* eastOmega0, const double* eastPsi0, double* out) {
+  static void go(State& st, double Gr, int r, const double* eastOmega0, const double* eastPsi0,
+                 double* out) {
+    Field &Omega = st.Omega, &Psi = st.Psi;
     double lastOmega[G], lastPsi[G];
     for (int k = 0; k < G; ++k) {
       lastOmega[k] = Omega[r - k][0];
@@ -60,11 +63,11 @@ struct VorticityGroup {
     }
     lockstep<G>([&](int k, int j) {
       const int i = r - k;
-      double w = vorticityAt(i, j, lastOmega[k], k == 0 ? eastOmega0[j] : lastOmega[k - 1]);
+      double w = vorticityAt(st, Gr, i, j, lastOmega[k], k == 0 ? eastOmega0[j] : lastOmega[k - 1]);
       Omega[i][j] = w;
       out[k * kPad + j] = w;
       lastOmega[k] = w;
-      double p = streamFunctionAt(i, j, lastPsi[k], k == 0 ? eastPsi0[j] : lastPsi[k - 1], w);
+      double p = streamFunctionAt(st, i, j, lastPsi[k], k == 0 ? eastPsi0[j] : lastPsi[k - 1], w);
       Psi[i][j] = p;
       lastPsi[k] = p;
     });
@@ -72,7 +75,7 @@ struct VorticityGroup {
 };
 
 template <template <int> class Run, class... Args>
-void runGroup(int size, Args... args) {
+void runGroup(int size, Args&&... args) {
   switch (size) {
     case 8: Run<8>::go(args...); break;
     case 7: Run<7>::go(args...); break;
@@ -86,27 +89,29 @@ void runGroup(int size, Args... args) {
 }
 
 // Temperature of a band's rows below the axis row.
-void temperatureRowsScalar(int band) {
+void temperatureRowsScalar(State& st, double pr, int band) {
+  Field& T = st.T;
   const int top = kBandTop[band], bottom = kBandBottom[band];
-  for (int i = top; i >= bottom; --i) computeWeights(i);
+  for (int i = top; i >= bottom; --i) computeWeights(st.Psi, pr, i);
   for (int r = top; r >= bottom; r -= kGroup) {
     const int size = r - bottom + 1 < kGroup ? r - bottom + 1 : kGroup;
     if (r - size + 1 == bottom && band > 0) awaitFirstRow(band - 1, kLast);
-    runGroup<TemperatureGroup>(size, r, r == top ? eastOfTop(band, edgeT, T) : T[r + 1]);
+    runGroup<TemperatureGroup>(size, st, r, r == top ? eastOfTop(band, edgeT, T) : T[r + 1]);
     if (r == top) publishFirstRow(band, kLast);
   }
 }
 
 // Vorticity and stream function of a band's rows below the axis row; the
 // band sum adds 2*w*w row after row, in visiting order.
-void vorticityRowsScalar(int band, double& sum) {
+void vorticityRowsScalar(State& st, const Case& c, int band, double& sum) {
+  Field &Omega = st.Omega, &Psi = st.Psi;
   static thread_local double rows[kGroup * kPad];
   const int top = kBandTop[band], bottom = kBandBottom[band];
   for (int r = top; r >= bottom; r -= kGroup) {
     const int size = r - bottom + 1 < kGroup ? r - bottom + 1 : kGroup;
     if (r - size + 1 == bottom && band > 0) awaitFirstRow(band - 1, kLast);
     const bool first = r == top;
-    runGroup<VorticityGroup>(size, r, first ? eastOfTop(band, edgeOmega, Omega) : Omega[r + 1],
+    runGroup<VorticityGroup>(size, st, c.Gr, r, first ? eastOfTop(band, edgeOmega, Omega) : Omega[r + 1],
                              first ? eastOfTop(band, edgePsi, Psi) : Psi[r + 1], rows);
     if (first) publishFirstRow(band, kLast);
     for (int k = 0; k < size; ++k)

@@ -4,7 +4,7 @@
 
 #include "solver/bands.h"
 #include "solver/node_update.h"
-#include "state/grid.h"
+#include "state/state.h"
 
 namespace plume::literal {
 
@@ -68,21 +68,21 @@ void runBands(Update update, double* bandSum = nullptr) {
 
 }  // namespace
 
-void sweepTemperature() {
-  runBands([](auto get, int i, int j, int mirror, double&) {
-    double v = temperatureUpdate(i, j, get);
-    get.store(T, i, j, v);
-    if (mirror >= 0) T[mirror][j] = v;
+void sweepTemperature(State& s, const Case& c) {
+  runBands([&s, &c](auto get, int i, int j, int mirror, double&) {
+    double v = temperatureUpdate(s, c, i, j, get);
+    get.store(s.T, i, j, v);
+    if (mirror >= 0) s.T[mirror][j] = v;
   });
 }
 
-void sweepVorticity(double (&bandSqSum)[4]) {
+void sweepVorticity(State& s, const Case& c, double (&bandSqSum)[4]) {
   runBands(
-      [](auto get, int i, int j, int mirror, double& sum) {
-        double w = vorticityUpdate(i, j, get);
-        get.store(Omega, i, j, w);
+      [&s, &c](auto get, int i, int j, int mirror, double& sum) {
+        double w = vorticityUpdate(s, c, i, j, get);
+        get.store(s.Omega, i, j, w);
         if (mirror >= 0) {
-          Omega[mirror][j] = -w;
+          s.Omega[mirror][j] = -w;
           sum = (w * w) * 2 + sum;
         } else {
           sum = w * w + sum;
@@ -91,20 +91,20 @@ void sweepVorticity(double (&bandSqSum)[4]) {
       bandSqSum);
 }
 
-void sweepStreamFunction() {
-  runBands([](auto get, int i, int j, int mirror, double&) {
-    double v = streamFunctionUpdate(i, j, get);
-    get.store(Psi, i, j, v);
-    if (mirror >= 0) Psi[mirror][j] = -v;
+void sweepStreamFunction(State& s) {
+  runBands([&s](auto get, int i, int j, int mirror, double&) {
+    double v = streamFunctionUpdate(s, i, j, get);
+    get.store(s.Psi, i, j, v);
+    if (mirror >= 0) s.Psi[mirror][j] = -v;
   });
 }
 
-void iterationStep() {
+void iterationStep(State& s, const Case& c) {
   double bandSqSum[4] = {0.0, 0.0, 0.0, 0.0};
-  sweepTemperature();
-  sweepVorticity(bandSqSum);
-  omegaSqSum = ((bandSqSum[0] + bandSqSum[1]) + bandSqSum[2]) + bandSqSum[3];
-  sweepStreamFunction();
+  sweepTemperature(s, c);
+  sweepVorticity(s, c, bandSqSum);
+  s.omegaSqSum = ((bandSqSum[0] + bandSqSum[1]) + bandSqSum[2]) + bandSqSum[3];
+  sweepStreamFunction(s);
 }
 
 }  // namespace plume::literal

@@ -209,6 +209,8 @@ struct WeightsAhead {
   BlockWeights ring[kMaxGroups][2];
 
   const Field* field;  // the field the sweep updates
+  bool vorticity;      // the sweep updates Omega and Psi (reads Psi at every block)
+  double pr;           // Pr of the case
 
   void compute(int q, int b) {
     const int c0 = 1 + 8 * b;
@@ -216,12 +218,12 @@ struct WeightsAhead {
     const int n = g.rows;
     BlockWeights& out = ring[q][b & 1];
     if (b >= 2 && b <= kBlocks - 4)
-      blockWeights<true>(rows[q], n, c0, out);
+      blockWeights<true>(rows[q], pr, n, c0, out);
     else
-      blockWeights<false>(rows[q], n, c0, out);
+      blockWeights<false>(rows[q], pr, n, c0, out);
     // Psi: for the weights where the flow moves here, and for the stream
     // function in the vorticity sweep.
-    prefetch(q, g, c0 + 8 * kPrefetchBlocks, !out.still || field == &Omega);
+    prefetch(q, g, c0 + 8 * kPrefetchBlocks, !out.still || vorticity);
   }
   // The sweep reads its rows in as many streams as rows in flight, more than
   // the hardware prefetcher follows: fetch the next line of each, the Psi
@@ -254,10 +256,10 @@ inline CalmRow& calmOf(int band, int i) { return bandCalm[band][i - kBandBottom[
 
 // The calm bits of the rows a band's groups read, before its temperature
 // sweep.
-void findCalmRows(int band) {
-  const Vec limit = vset(stillLimit());
+void findCalmRows(const Field& psi, double pr, int band) {
+  const Vec limit = vset(stillLimit(pr));
   for (int i = kBandBottom[band] - 1; i <= kBandTop[band] + 1; ++i)
-    calmRow(i, limit, calmOf(band, i));
+    calmRow(psi, i, limit, calmOf(band, i));
 }
 
 // A row's range flag is found when a block first asks for it, in the
@@ -274,11 +276,11 @@ void closeRangeFlags(int band) {
 alignas(8) unsigned char bandSkewedCalm[kBands][kMaxGroups][8 * kCalmWords];
 
 // Group q's Psi rows straight from Psi (no sweep writes them meanwhile).
-inline PsiRows psiRowsOf(int band, int q) {
+inline PsiRows psiRowsOf(const Field& psi, int band, int q) {
   const Group g = groupOf(band, q);
   PsiRows p{};
   for (int m = 0; m <= g.rows + 1; ++m) {
-    p.row[m] = Psi[g.r + 1 - m];
+    p.row[m] = psi[g.r + 1 - m];
     p.calm[m] = &calmOf(band, g.r + 1 - m);
   }
   p.skewedCalm = bandSkewedCalm[band][q];
@@ -394,14 +396,17 @@ template <bool Full, class W>
   return v;
 }
 
-void temperatureRowsSimd(int band) {
+void temperatureRowsSimd(State& st, double pr, int band) {
+  Field& T = st.T;
   const int groups = groupCount(band);
   WeightsAhead& ahead = threadAhead;
   ahead.band = band;
   ahead.field = &T;
-  findCalmRows(band);
+  ahead.vorticity = false;
+  ahead.pr = pr;
+  findCalmRows(st.Psi, pr, band);
   for (int q = 0; q < groups; ++q) {
-    ahead.rows[q] = psiRowsOf(band, q);
+    ahead.rows[q] = psiRowsOf(st.Psi, band, q);
     skewCalmRows(ahead.rows[q].calm, groupOf(band, q).rows + 2, bandSkewedCalm[band][q]);
   }
   Carry carry[kMaxGroups];
@@ -457,6 +462,7 @@ void temperatureRowsSimd(int band) {
 // they overlap with the wavefront's work instead of running on their own.
 // Vectors of terms too small to change the sum are skipped (band_sum_skip.h).
 struct BandSum {
+  const Field& Omega;
   double& sum;
   int row;      // next node to add: (row, column)
   int column;
@@ -493,7 +499,7 @@ struct BandSum {
 // window of groups: row r-k of group q0+m at threadWindowBuoyancy[8m + k].
 alignas(64) thread_local double threadWindowBuoyancy[kWindow * 8][kPad];
 
-inline void computeBuoyancy(int i, double* out) {
+inline void computeBuoyancy(const Field& T, double Gr, int i, double* out) {
   const Vec gr = vset(Gr);
   for (int j = 1; j <= kLast; j += 8) {
     Vec d = vsub(vload(&T[i + 1][j]), vload(&T[i - 1][j]));
@@ -524,7 +530,7 @@ template <bool Full, class W>
 
 // Rows 150, 300 and 450 and the axis row of Psi before the vorticity sweep
 // (the wavefront's weights read them while their bands update them).
-void copyPsiBefore() {
+void copyPsiBefore(const Field& Psi) {
   for (int b = 0; b + 1 < kBands; ++b)
     for (int j = 0; j <= NY; ++j) edgePsiBelow[b][j] = Psi[kBandTop[b]][j];
   for (int j = 0; j <= NY; ++j) axisPsiBefore[j] = Psi[kAxisRow][j];
@@ -534,15 +540,18 @@ void copyPsiBefore() {
 // the row above each group from a copy (taken before the group above
 // updates it; the band's first group: the edge copies), the row below the
 // band from the previous band's copy of its first row.
-void vorticityPsiRows(int band, WeightsAhead& ahead) {
+void vorticityPsiRows(const State& st, double pr, int band, WeightsAhead& ahead) {
+  const Field& Psi = st.Psi;
   const int groups = groupCount(band);
   closeRangeFlags(band);
   ahead.band = band;
-  ahead.field = &Omega;
+  ahead.field = &st.Omega;
+  ahead.vorticity = true;
+  ahead.pr = pr;
   for (int q = 0; q < groups; ++q) {
     const Group g = groupOf(band, q);
     PsiRows& p = ahead.rows[q];
-    p = psiRowsOf(band, q);
+    p = psiRowsOf(Psi, band, q);
     if (q == 0) {
       p.row[0] = band < kBands - 1 ? edgePsi[band] : axisPsiBefore;
     } else {
@@ -553,23 +562,26 @@ void vorticityPsiRows(int band, WeightsAhead& ahead) {
   }
 }
 
-void vorticityRowsSimd(int band, double& sum) {
+void vorticityRowsSimd(State& st, const Case& c, int band, double& sum) {
+  Field &Omega = st.Omega, &Psi = st.Psi;
+  const Field& T = st.T;
+  const double Gr = c.Gr;
   const int groups = groupCount(band);
   WeightsAhead& ahead = threadAhead;
   auto& windowBuoyancy = threadWindowBuoyancy;
-  vorticityPsiRows(band, ahead);
+  vorticityPsiRows(st, c.Pr, band, ahead);
   Carry omegaCarry[kMaxGroups], psiCarry[kMaxGroups];
   for (int q = 0; q < groups; ++q) {
     omegaCarry[q] = startCarry(Omega, groupOf(band, q));
     psiCarry[q] = startCarry(Psi, groupOf(band, q));
   }
   int window = 0;  // first group of the current window
-  BandSum bandSum{sum, kBandTop[band], 1, kBandTop[band] + 1};
-  auto prepare = [band, &window, &windowBuoyancy](int q0, int q1) {
+  BandSum bandSum{Omega, sum, kBandTop[band], 1, kBandTop[band] + 1};
+  auto prepare = [band, &window, &windowBuoyancy, &T, Gr](int q0, int q1) {
     window = q0;
     for (int q = q0; q < q1; ++q) {
       const Group g = groupOf(band, q);
-      for (int k = 0; k < g.rows; ++k) computeBuoyancy(g.r - k, windowBuoyancy[8 * (q - q0) + k]);
+      for (int k = 0; k < g.rows; ++k) computeBuoyancy(T, Gr, g.r - k, windowBuoyancy[8 * (q - q0) + k]);
     }
   };
   pipeline(band, ahead, prepare, [&](int q, int c0, auto full) {

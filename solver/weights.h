@@ -48,25 +48,25 @@ inline double velocityN(const Field& psi, int i, int j) {
   return faceVelocity(psi[i - 1][j + 1], psi[i + 1][j + 1], psi[i - 1][j], psi[i + 1][j]);
 }
 
-inline double aW(int i, int j, double convFactor) {
-  return upwindPlus(velocityW(Psi, i, j), convFactor, hx2);
+inline double aW(const Field& psi, int i, int j, double convFactor) {
+  return upwindPlus(velocityW(psi, i, j), convFactor, hx2);
 }
 
-inline double aS(int i, int j, double convFactor) {
-  return upwindPlus(velocityS(Psi, i, j), convFactor, hy2);
+inline double aS(const Field& psi, int i, int j, double convFactor) {
+  return upwindPlus(velocityS(psi, i, j), convFactor, hy2);
 }
 
-inline double aE(int i, int j, double convFactor) {
-  return upwindMinus(velocityE(Psi, i, j), convFactor, hx2);
+inline double aE(const Field& psi, int i, int j, double convFactor) {
+  return upwindMinus(velocityE(psi, i, j), convFactor, hx2);
 }
 
-inline double aN(int i, int j, double convFactor) {
-  return upwindMinus(velocityN(Psi, i, j), convFactor, hy2);
+inline double aN(const Field& psi, int i, int j, double convFactor) {
+  return upwindMinus(velocityN(psi, i, j), convFactor, hy2);
 }
 
-inline double aP(int i, int j, double convFactor) {
-  return ((aW(i, j, convFactor) + aS(i, j, convFactor)) + aE(i, j, convFactor)) +
-         aN(i, j, convFactor);
+inline double aP(const Field& psi, int i, int j, double convFactor) {
+  return ((aW(psi, i, j, convFactor) + aS(psi, i, j, convFactor)) + aE(psi, i, j, convFactor)) +
+         aN(psi, i, j, convFactor);
 }
 
 }  // namespace plume

@@ -1,8 +1,5 @@
-// Grid, fields, shared scalars and the constants derived from the grid step.
-//
-// All solution state is process-wide and statically sized: the fields are
-// zero before main() runs and live until the process ends. Indices are
-// (i, j) = (row, column): i runs along x, j along y (upwards).
+// Grid, the field type and the constants derived from the grid step.
+// Indices are (i, j) = (row, column): i runs along x, j along y (upwards).
 #pragma once
 
 namespace plume {
@@ -27,15 +24,6 @@ static_assert(fourOverHH == 0x1.5f8ffffffffffp+22);
 static_assert(wallVorticityFactor == -0x1.5f8ffffffffffp+21);
 
 using Field = double[kRows][kCols];
-
-// Stream function, vorticity, temperature.
-alignas(64) extern Field Psi;
-alignas(64) extern Field Omega;
-alignas(64) extern Field T;
-
-extern double Gr;          // Grashof number
-extern double Pr;          // Prandtl number
-extern double omegaSqSum;  // sum of squared vorticity of the latest iteration
 
 constexpr int axisI = NX / 2;  // row of the symmetry axis (600)
 constexpr int srcI = axisI;    // row of the heat-source node, on the axis

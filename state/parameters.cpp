@@ -7,7 +7,6 @@
 
 #include "platform/number_format.h"
 #include "platform/text.h"
-#include "state/grid.h"
 
 namespace plume {
 
@@ -69,7 +68,7 @@ std::string missingFileHint() {
 
 }  // namespace
 
-std::optional<std::string> parseParameters(std::string_view text, ParameterValues& values) {
+std::optional<std::string> parseParameters(std::string_view text, Case& values) {
   double read[6];
   std::size_t pos = 0;
   for (int n = 0; n < 6; ++n) {
@@ -98,31 +97,7 @@ std::optional<std::string> parseParameters(std::string_view text, ParameterValue
   return std::nullopt;
 }
 
-ParameterValues parameterValues;
-
-void setInitialState(const ParameterValues& v) {
-  parameterValues = v;
-  Gr = v.Gr;
-  Pr = v.Pr;
-  for (int i = 0; i <= NX; ++i)
-    for (int j = 0; j <= NY; ++j) {
-      Psi[i][j] = 0.0;
-      Omega[i][j] = 0.0;
-      T[i][j] = 0.0;
-    }
-  // Bottom and top walls first, then the left and right walls, so the four
-  // corners take the left and right wall temperatures.
-  for (int i = 0; i <= NX; ++i) {
-    T[i][0] = v.tBottom;
-    T[i][NY] = v.tTop;
-  }
-  for (int j = 0; j <= NY; ++j) {
-    T[0][j] = v.tLeft;
-    T[NX][j] = v.tRight;
-  }
-}
-
-std::optional<std::string> readParameterFile(ParameterValues& values) {
+std::optional<std::string> readParameterFile(Case& values) {
   std::FILE* f = std::fopen(kParameterFile, "rb");
   if (f == nullptr) return ru("Не найден файл 'parametrs'!!!\n").str() + missingFileHint();
   std::string text;

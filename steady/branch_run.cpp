@@ -17,8 +17,7 @@
 #include "output/results.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "state/grid.h"
-#include "state/parameters.h"
+#include "state/state.h"
 #include "steady/arclength.h"
 #include "steady/console.h"
 #include "steady/finish.h"
@@ -46,7 +45,9 @@ std::string exactText(double v) {
 
 struct Run {
   SteadyProblem p;
-  ParameterValues c;
+  State* state = nullptr;  // the program's state, which the problem fills
+  Case file;               // the case of the parameter file
+  Case c;                  // the branch's case (its Gr: the start's)
   std::FILE* table = nullptr;
   int firstK = 0;        // k and s of the first row written, when going on
   double firstS = 0;     // with a table from an earlier run
@@ -75,41 +76,40 @@ PetscErrorCode grDerivative(Run& r, Vec x, double gr, Vec g) {
   NodeValues **u, **out;
   PetscCall(DMDAVecGetArrayRead(da, local, &u));
   PetscCall(DMDAVecGetArray(da, g, &out));
-  ParameterValues c = r.c;
+  Case c = r.c;
   c.Gr = gr;
-  loadState(c, u, {info.gys, info.gxs, info.gym, info.gxm});
+  loadState(*r.state, u, {info.gys, info.gxs, info.gym, info.gxm});
+  const Evaluation at{*r.state, c};
   for (int row = info.ys; row < info.ys + info.ym; ++row)
     for (int col = info.xs; col < info.xs + info.xm; ++col)
-      out[row][col] = nodeGrDerivative(row + 1, col + 1);
+      out[row][col] = nodeGrDerivative(at, row + 1, col + 1);
   PetscCall(DMDAVecRestoreArray(da, g, &out));
   PetscCall(DMDAVecRestoreArrayRead(da, local, &u));
   PetscCall(DMRestoreLocalVector(da, &local));
   PetscFunctionReturn(0);
 }
 
-double omegaSquares() {
+double omegaSquares(const Field& omega) {
   double s = 0;
   for (int i = 1; i < NX; ++i)
-    for (int j = 1; j < NY; ++j) s += Omega[i][j] * Omega[i][j];
+    for (int j = 1; j < NY; ++j) s += omega[i][j] * omega[i][j];
   return s;
 }
 
-// The checkpoint and summary of a labelled state (the fields hold it), after
-// the self-check; a state plume's iteration leaves is noted unverified.
-void keepState(Run& r, const BranchTableRow& row, const ParameterValues& c, const Derived& d,
+// The checkpoint and summary of a labelled state of case `c` (the run's state
+// holds it), after the self-check; a state plume's iteration leaves is noted
+// unverified.
+void keepState(Run& r, const BranchTableRow& row, const Case& c, const Derived& d,
                int newtonSteps) {
-  ParameterValues saved = parameterValues;
-  parameterValues.Gr = row.gr;
-  SelfCheck check = runSelfCheck();
+  SelfCheck check = runSelfCheck(*r.state, c);
   std::string path = branchCheckpointPath(row.k, row.gr);
-  writeCheckpointAt(path, {check.iterations, check.omegaSqSum, omp_get_wtime() - r.startTime,
+  writeCheckpointAt(path, *r.state, c, {check.iterations, check.omegaSqSum, omp_get_wtime() - r.startTime,
                            false, std::fabs(check.omegaSqSum - check.previousSum)});
   std::string summary = path.substr(0, path.size() - 4) + ".json";
   summary.replace(summary.find("checkpoint_"), 11, "summary_");
   writeFileAtomically(summary,
                       summaryJson(c, {"newton_steps", newtonSteps, check.passed, check.omegaSqSum}, d),
                       FileKind::Text);
-  parameterValues = saved;
   ++r.kept;
   if (!check.passed) r.unverified.push_back(path);
   std::string line = ru("Сохранено состояние ветви: ").str() + path;
@@ -123,12 +123,12 @@ PetscErrorCode writeRow(Run& r, const BranchRow& at, Vec x) {
   BranchRow b = at;
   b.k += r.firstK;
   b.s += r.firstS;
-  ParameterValues c = r.c;
+  Case c = r.c;
   c.Gr = b.p;
-  PetscCall(loadWholeState(r.p, x, c));
-  Derived d = computeDerived(T, Psi, c);
+  PetscCall(loadWholeState(r.p, x));
+  Derived d = computeDerived(r.state->T, r.state->Psi, c);
   BranchTableRow row{b.k,   b.s,   b.p,   d.psiMax.value, d.nu ? *d.nu : kNone, d.flows.source,
-                     omegaSquares(), -1, kNone, kNone, kNone, kNone, b.label};
+                     omegaSquares(r.state->Omega), -1, kNone, kNone, kNone, kNone, b.label};
   std::string text = branchTableLine(row);
   std::fputs(text.c_str(), r.table);
   std::fflush(r.table);
@@ -216,18 +216,17 @@ PetscErrorCode startState(Run& r, BranchRequest& rq, Vec x, bool* ok) {
   PetscFunctionBeginUser;
   *ok = true;
   if (!rq.start.empty()) {
-    CheckpointRead read = readCheckpoint(rq.start, nullptr);
+    CheckpointRead read = readCheckpoint(rq.start, nullptr, *r.state, r.c);
     *ok = read.status == CheckpointStatus::Loaded;
     if (!*ok) say(read.message);
     if (!*ok) PetscFunctionReturn(0);
-    rq.from = parameterValues.Gr;
-    r.c = parameterValues;
+    rq.from = r.c.Gr;
     r.skipStart = lastTableRow(&r.firstK, &r.firstS);
     say(ru("Начало ветви из ").str() + rq.start + ", Gr = " + exactText(rq.from) + "\n");
     PetscCall(storeFields(r.p, x));
     PetscFunctionReturn(0);
   }
-  r.c = parameterValues;
+  r.c = r.file;
   r.c.Gr = rq.from;
   NewtonRun newton;
   PetscCall(startNewtonRun(&newton));
@@ -242,7 +241,7 @@ PetscErrorCode startState(Run& r, BranchRequest& rq, Vec x, bool* ok) {
 // The whole run on one problem: the start, then the branch.
 PetscErrorCode branchRun(Run& r, BranchRequest& rq, BranchOutcome* outcome, bool* started) {
   PetscFunctionBeginUser;
-  PetscCall(createSteadyProblem(&r.p));
+  PetscCall(createSteadyProblem(&r.p, r.state));
   Vec x;
   PetscCall(DMCreateGlobalVector(r.p.da, &x));
   PetscCall(startState(r, rq, x, started));
@@ -333,15 +332,17 @@ std::string branchTableLine(const BranchTableRow& r) {
   return t;
 }
 
-int runBranch(const BranchRequest& request) {
+int runBranch(const BranchRequest& request, State& state, const Case& c) {
   Run r;
+  r.state = &state;
+  r.file = c;
   r.startTime = omp_get_wtime();
   BranchRequest rq = request;
   std::string line = ru("Ветвь стационарных решений от Gr = ").str();
   appendNumber(line, rq.from);
   line += ru(" до Gr = ");
   appendNumber(line, rq.to);
-  say(line + ", Pr = " + exactText(Pr) + "\n");
+  say(line + ", Pr = " + exactText(c.Pr) + "\n");
   BranchOutcome outcome{};
   bool started = false;
   PetscErrorCode ierr = branchRun(r, rq, &outcome, &started);

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "state/state.h"
+
 namespace plume::steady {
 
 struct BranchRequest {
@@ -51,9 +53,10 @@ struct BranchTableRow {
 std::string branchTableHeader();
 std::string branchTableLine(const BranchTableRow& row);
 
-// Runs the whole branch with the parameters already read. Returns the exit
+// Runs the whole branch on `state` from the case `c` of the parameter file
+// (the fields at its initial state). Returns the exit
 // status: 0 done and every kept state verified, 2 the start did not
 // converge, 3 some kept state not verified by plume's iteration.
-int runBranch(const BranchRequest& request);
+int runBranch(const BranchRequest& request, State& state, const Case& c);
 
 }  // namespace plume::steady

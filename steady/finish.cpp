@@ -30,12 +30,12 @@ void printFailure(const SolveOutcome& o) {
 
 }  // namespace
 
-Finished finishState(const ParameterValues& c, const SolveOutcome& outcome, double seconds,
+Finished finishState(State& s, const Case& c, const SolveOutcome& outcome, double seconds,
                      const StabilityFacts* stability) {
   if (outcome.end != SolveEnd::Converged) {
     printFailure(outcome);
-    bool written = writeResults();
-    Derived d = writeSummary(T, Psi, c, {"newton_steps", outcome.newtonSteps, false, NAN});
+    bool written = writeResults(s, c.Gr);
+    Derived d = writeSummary(s.T, s.Psi, c, {"newton_steps", outcome.newtonSteps, false, NAN});
     return {written ? kNotConverged : kNotSaved, {false, 0, 0.0, 0.0}, d};
   }
   std::string line = ru("Решение найдено за ").str();
@@ -43,13 +43,13 @@ Finished finishState(const ParameterValues& c, const SolveOutcome& outcome, doub
   line += ru(" шагов Ньютона, невязка = ");
   appendNumber(line, outcome.residual);
   consoleWrite(line + "\n");
-  SelfCheck check = runSelfCheck();
-  bool written = writeResults();
-  Derived d = writeSummary(T, Psi, c, {"newton_steps", outcome.newtonSteps, check.passed,
+  SelfCheck check = runSelfCheck(s, c);
+  bool written = writeResults(s, c.Gr);
+  Derived d = writeSummary(s.T, s.Psi, c, {"newton_steps", outcome.newtonSteps, check.passed,
                                        check.omegaSqSum, stability});
   // plume --resume continues with the next designed iteration, whose
   // stopping test compares with the self-check's last sum.
-  written = writeCheckpoint({check.iterations, check.omegaSqSum, seconds, false,
+  written = writeCheckpoint(s, c, {check.iterations, check.omegaSqSum, seconds, false,
                              std::fabs(check.omegaSqSum - check.previousSum)}) &&
             written;
   int status = kSolved;

@@ -24,11 +24,11 @@ struct Finished {
   Derived derived;   // the quantities of the summary written beside the files
 };
 
-// Writes the state the fields hold for the case `c`, as `outcome` found it:
-// a converged one is self-checked first. The summary goes beside the files. `seconds` is the time of the solve, stored with the
+// Writes state `s` of case `c`, as `outcome` found it: a converged one is
+// self-checked first (which iterates `s` on). The summary goes beside the files. `seconds` is the time of the solve, stored with the
 // checkpoint. For the first process only.
 // `stability`, where computed, goes into the summary.
-Finished finishState(const ParameterValues& c, const SolveOutcome& outcome, double seconds,
+Finished finishState(State& s, const Case& c, const SolveOutcome& outcome, double seconds,
                      const StabilityFacts* stability = nullptr);
 
 }  // namespace plume::steady

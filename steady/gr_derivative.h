@@ -8,8 +8,8 @@
 
 namespace plume::steady {
 
-// d(residual)/dGr at grid node (i, j), 1 <= i <= 600, 1 <= j <= 919, from the
-// fields loadState() filled.
-NodeValues nodeGrDerivative(int i, int j);
+// d(residual)/dGr at grid node (i, j), 1 <= i <= 600, 1 <= j <= 919, at `at`
+// (fields as loadState() filled them).
+NodeValues nodeGrDerivative(const Evaluation& at, int i, int j);
 
 }  // namespace plume::steady

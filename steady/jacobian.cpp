@@ -63,19 +63,21 @@ constexpr WeightShape kWeights[4] = {
     {0, 1, {{-1, 1}, {1, 1}, {-1, 0}, {1, 0}}, false, false},     // aN
 };
 
-double weightValue(int k, int i, int j) {
+double weightValue(const Field& psi, double pr, int k, int i, int j) {
   switch (k) {
-    case 0: return aS(i, j, Pr);
-    case 1: return aW(i, j, Pr);
-    case 2: return aE(i, j, Pr);
-    default: return aN(i, j, Pr);
+    case 0: return aS(psi, i, j, pr);
+    case 1: return aW(psi, i, j, pr);
+    case 2: return aE(psi, i, j, pr);
+    default: return aN(psi, i, j, pr);
   }
 }
 
 // Rows of the two convection-diffusion equations: r = u - (sum a_k u_k + b) / aP.
-void convectionRow(int i, int j, Field& u, int field, RowOut& out) {
-  double a[4], s = 0, ap = aP(i, j, Pr);
-  for (int k = 0; k < 4; ++k) a[k] = weightValue(k, i, j);
+void convectionRow(const Evaluation& at, int i, int j, const Field& u, int field, RowOut& out) {
+  const Field &Psi = at.s.Psi, &T = at.s.T;
+  const double Gr = at.c.Gr, Pr = at.c.Pr;
+  double a[4], s = 0, ap = aP(Psi, i, j, Pr);
+  for (int k = 0; k < 4; ++k) a[k] = weightValue(Psi, Pr, k, i, j);
   s = ((a[0] * u[i][j - 1] + a[1] * u[i - 1][j]) + a[2] * u[i + 1][j]) + a[3] * u[i][j + 1];
   double buoyancy = 0;
   if (field == kOmega) {
@@ -104,7 +106,8 @@ void convectionRow(int i, int j, Field& u, int field, RowOut& out) {
 
 }  // namespace
 
-void jacobianRow(int i, int j, int field, std::vector<JacobianEntry>& entries, ModeClass c) {
+void jacobianRow(const Evaluation& at, int i, int j, int field, std::vector<JacobianEntry>& entries,
+                 ModeClass c) {
   // Held values: the source node, and T on the axis in the opposite class.
   if (isSourceNode(i, j) || (c == ModeClass::Opposite && field == kT && i == axisI)) {
     entries.push_back({i, j, field, 1.0});
@@ -121,7 +124,7 @@ void jacobianRow(int i, int j, int field, std::vector<JacobianEntry>& entries, M
     add(out, i, j, kOmega, -1 / fourOverHH);
     return;
   }
-  convectionRow(i, j, field == kT ? T : Omega, field, out);
+  convectionRow(at, i, j, field == kT ? at.s.T : at.s.Omega, field, out);
 }
 
 namespace {
@@ -138,7 +141,8 @@ void ghostedColumns(const std::vector<JacobianEntry>& entries, const Block& ghos
 // Calls visit(row, entries, cols) for each row of the nodes of `owned`: its
 // index, its entries and their columns, numbered in the ghosted block.
 template <class Visit>
-PetscErrorCode forEachRow(const Block& owned, const Block& ghosted, ModeClass c, Visit visit) {
+PetscErrorCode forEachRow(const Evaluation& at, const Block& owned, const Block& ghosted, ModeClass c,
+                          Visit visit) {
   PetscFunctionBeginUser;
   std::vector<JacobianEntry> entries;
   std::vector<PetscInt> cols;
@@ -146,7 +150,7 @@ PetscErrorCode forEachRow(const Block& owned, const Block& ghosted, ModeClass c,
     for (int col = owned.col0; col < owned.col0 + owned.cols; ++col)
       for (int field = 0; field < 3; ++field) {
         entries.clear();
-        jacobianRow(r + 1, col + 1, field, entries, c);
+        jacobianRow(at, r + 1, col + 1, field, entries, c);
         ghostedColumns(entries, ghosted, cols);
         PetscCall(visit(static_cast<PetscInt>(unknownIndex(r + 1, col + 1, field, ghosted)), entries,
                         cols));
@@ -157,7 +161,7 @@ PetscErrorCode forEachRow(const Block& owned, const Block& ghosted, ModeClass c,
 // One process: the rows straight into the matrix's values, in threads. Each
 // row's entries are added to its own values in the order jacobianRow() gives
 // them, as MatSetValues() would add them: the same sums.
-PetscErrorCode assembleWhole(Mat P, ModeClass c) {
+PetscErrorCode assembleWhole(const Evaluation& at, Mat P, ModeClass c) {
   PetscFunctionBeginUser;
   PetscInt n;
   const PetscInt *ia, *ja;
@@ -174,7 +178,7 @@ PetscErrorCode assembleWhole(Mat P, ModeClass c) {
     for (PetscInt row = 0; row < n; ++row) {
       const UnknownPlace place = unknownPlace(row);
       entries.clear();
-      jacobianRow(place.i, place.j, place.field, entries, c);
+      jacobianRow(at, place.i, place.j, place.field, entries, c);
       const PetscInt *begin = ja + ia[row], *end = ja + ia[row + 1];
       for (const JacobianEntry& e : entries) {
         PetscInt col = static_cast<PetscInt>(unknownIndex(e.i, e.j, e.field, kAllUnknowns));
@@ -198,7 +202,7 @@ PetscErrorCode assembleWhole(Mat P, ModeClass c) {
 
 }  // namespace
 
-PetscErrorCode createJacobianMatrix(DM da, Mat* J) {
+PetscErrorCode createJacobianMatrix(const Evaluation& at, DM da, Mat* J) {
   PetscFunctionBeginUser;
   ISLocalToGlobalMapping ltog;
   PetscCall(DMGetLocalToGlobalMapping(da, &ltog));
@@ -206,7 +210,7 @@ PetscErrorCode createJacobianMatrix(DM da, Mat* J) {
   PetscCall(DMDAGetLocalInfo(da, &info));
   const Block ghosted{info.gys, info.gxs, info.gym, info.gxm};
   std::vector<PetscInt> rowStart{0}, cols;
-  PetscCall(forEachRow({info.ys, info.xs, info.ym, info.xm}, ghosted, ModeClass::Same,
+  PetscCall(forEachRow(at, {info.ys, info.xs, info.ym, info.xm}, ghosted, ModeClass::Same,
                        [&](PetscInt, const std::vector<JacobianEntry>&, std::vector<PetscInt>& row) {
                          PetscFunctionBeginUser;
                          PetscCall(ISLocalToGlobalMappingApply(
@@ -227,16 +231,17 @@ PetscErrorCode createJacobianMatrix(DM da, Mat* J) {
   PetscFunctionReturn(0);
 }
 
-PetscErrorCode assembleJacobian(Mat P, const Block& owned, const Block& ghosted, ModeClass c) {
+PetscErrorCode assembleJacobian(const Evaluation& at, Mat P, const Block& owned,
+                                const Block& ghosted, ModeClass c) {
   PetscFunctionBeginUser;
   PetscBool seq = PETSC_FALSE;
   PetscCall(PetscObjectTypeCompare(reinterpret_cast<PetscObject>(P), MATSEQAIJ, &seq));
   if (seq && owned.rows == classRows(c) && owned.cols == kUnknownCols) {
-    PetscCall(assembleWhole(P, c));
+    PetscCall(assembleWhole(at, P, c));
     PetscFunctionReturn(0);
   }
   std::vector<PetscScalar> values;
-  PetscCall(forEachRow(owned, ghosted, c,
+  PetscCall(forEachRow(at, owned, ghosted, c,
                        [&](PetscInt row, const std::vector<JacobianEntry>& entries,
                            std::vector<PetscInt>& cols) {
                          PetscFunctionBeginUser;

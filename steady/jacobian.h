@@ -21,7 +21,7 @@ struct JacobianEntry {
 };
 
 // Appends the entries of the row of `field`'s residual at grid node (i, j),
-// 1 <= i <= 600, 1 <= j <= 919, from the fields loadState() filled. Held
+// 1 <= i <= 600, 1 <= j <= 919, at `at` (fields as loadState() filled them). Held
 // values (walls, the source node) have no entry; the mirror row and the wall
 // vorticity are resolved to the unknowns they follow, row 601 by the mirror
 // rule of class `c` (the state's own rule for Same, none for Whole, whose
@@ -29,7 +29,7 @@ struct JacobianEntry {
 // is the identity. The same (i, j, field)
 // may appear more than once: the entries add up. The set of entries depends
 // only on (i, j, field), never on the values.
-void jacobianRow(int i, int j, int field, std::vector<JacobianEntry>& out,
+void jacobianRow(const Evaluation& at, int i, int j, int field, std::vector<JacobianEntry>& out,
                  ModeClass c = ModeClass::Same);
 
 // A matrix for the Jacobian on the distributed array `da` holding exactly the
@@ -37,13 +37,13 @@ void jacobianRow(int i, int j, int field, std::vector<JacobianEntry>& out,
 // structural zeros of the full box stencil. The entries of a row depend only
 // on its node (jacobianRow()), so the rows are counted once and set as the
 // matrix's structure.
-PetscErrorCode createJacobianMatrix(DM da, Mat* J);
+PetscErrorCode createJacobianMatrix(const Evaluation& at, DM da, Mat* J);
 
 // Adds the rows of the nodes of `owned` to `P`, whose local numbering is that
 // of the ghosted block `ghosted` around them (unknown coordinates).
 // On one process with `owned` all of class `c`'s unknowns, the rows of that
 // class.
-PetscErrorCode assembleJacobian(Mat P, const Block& owned, const Block& ghosted,
-                                ModeClass c = ModeClass::Same);
+PetscErrorCode assembleJacobian(const Evaluation& at, Mat P, const Block& owned,
+                                const Block& ghosted, ModeClass c = ModeClass::Same);
 
 }  // namespace plume::steady

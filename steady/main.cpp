@@ -12,12 +12,11 @@
 #include <vector>
 
 #include "output/results.h"
+#include "output/run_summary.h"
 #include "platform/number_format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "run/segments.h"
-#include "run/summary.h"
-#include "state/parameters.h"
+#include "state/initial_state.h"
 #include "steady/arguments.h"
 #include "steady/branch_run.h"
 #include "steady/console.h"
@@ -33,11 +32,11 @@ namespace {
 using namespace plume;
 using namespace plume::steady;
 
-void printStart() {
+void printStart(const Case& c) {
   std::string line = ru("Метод Ньютона для стационарного решения: Gr = ").str();
-  appendNumber(line, parameterValues.Gr);
+  appendNumber(line, c.Gr);
   line += ", Pr = ";
-  appendNumber(line, parameterValues.Pr);
+  appendNumber(line, c.Pr);
   line += '\n';
   say(line);
 }
@@ -76,7 +75,9 @@ PetscErrorCode refuseUnreadOptions(bool* refused) {
 
 PetscErrorCode run(const Arguments& args, int* status) {
   PetscFunctionBeginUser;
-  *status = startFromParameterFile() ? kSolved : kNoStart;
+  static State state;  // the fields, in static storage: zero at start-up
+  Case c;
+  *status = startFromParameterFile(state, c) ? kSolved : kNoStart;
   if (*status == kSolved && isFirstProcess() && !prepareResultFolders()) *status = kNoStart;
   PetscCall(shareStatus(status));
   if (*status != kSolved) PetscFunctionReturn(0);
@@ -84,14 +85,14 @@ PetscErrorCode run(const Arguments& args, int* status) {
   bool branchGiven = false;
   PetscCall(readBranchRequest(&branch, &branchGiven));
   if (branchGiven) {
-    *status = runBranch(branch);
+    *status = runBranch(branch, state, c);
     PetscCall(shareStatus(status));
     PetscFunctionReturn(0);
   }
   NewtonRun newton;
   PetscCall(startNewtonRun(&newton));
   SteadyProblem problem;
-  PetscCall(createSteadyProblem(&problem));
+  PetscCall(createSteadyProblem(&problem, &state));
   // The stability options are read here, before the refusal of unread ones;
   // SLEPc's own (-eps_*, -st_*) are read only when the eigensolver is set up.
   PetscBool wantStability = PETSC_FALSE;
@@ -103,25 +104,24 @@ PetscErrorCode run(const Arguments& args, int* status) {
   if (refused) {
     *status = kUsage;
   } else if (args.mode == Arguments::Mode::Sweep) {
-    const ParameterValues base = parameterValues;
-    PetscCall(runSweep(args.sweep, base, problem, newton, status));
+    PetscCall(runSweep(args.sweep, c, problem, newton, status));
   } else {
-    printStart();
+    printStart(c);
     Vec x;
     PetscCall(DMCreateGlobalVector(problem.da, &x));
     PetscCall(storeFields(problem, x));
     SolveOutcome outcome{};
-    PetscCall(solveSteady(problem, x, 0.0, parameterValues, newton, &outcome));
+    PetscCall(solveSteady(problem, x, 0.0, c, newton, &outcome));
     PetscCall(VecDestroy(&x));
     if (isFirstProcess()) {
       // Before the self-check, which iterates the fields on.
       StabilityFacts stability{};
       bool computed = wantStability && outcome.end == SolveEnd::Converged;
-      if (computed) stability = reportStability();
-      *status = finishState(parameterValues, outcome, MPI_Wtime() - newton.startTime,
+      if (computed) stability = reportStability({state, c});
+      *status = finishState(state, c, outcome, MPI_Wtime() - newton.startTime,
                             computed ? &stability : nullptr)
                     .status;
-      reportRun(MPI_Wtime() - newton.startTime);
+      reportRun(c, MPI_Wtime() - newton.startTime);
     }
   }
   PetscCall(destroySteadyProblem(&problem));

@@ -184,7 +184,7 @@ PetscErrorCode startNewtonRun(NewtonRun* run) {
   PetscFunctionReturn(0);
 }
 
-PetscErrorCode solveSteady(SteadyProblem& p, Vec x, double fromGr, const ParameterValues& target,
+PetscErrorCode solveSteady(SteadyProblem& p, Vec x, double fromGr, const Case& target,
                            NewtonRun& run, SolveOutcome* outcome, Vec before, double beforeGr) {
   PetscFunctionBeginUser;
   Stage c;
@@ -261,7 +261,7 @@ PetscErrorCode solveSteady(SteadyProblem& p, Vec x, double fromGr, const Paramet
   Vec chosen = stateToWrite(end, x, c.best, c.bestNorm, accepted);
   if (end != SolveEnd::Converged && std::isfinite(c.bestNorm)) residual = c.bestNorm;
   if (chosen != x) PetscCall(VecCopy(chosen, x));
-  PetscCall(loadWholeState(p, x, target));
+  PetscCall(loadWholeState(p, x));
   p.newtonSolve = nullptr;
   PetscCall(VecDestroy(&accepted));
   PetscCall(VecDestroy(&earlier));

@@ -47,7 +47,7 @@ PetscErrorCode startNewtonRun(NewtonRun* run);
 // (extrapolationWeight()): the accepted state and the one before it, at first
 // `before`, a state solved at `beforeGr` (nullptr: none, the first stage
 // starts from `x` itself).
-PetscErrorCode solveSteady(SteadyProblem& p, Vec x, double fromGr, const ParameterValues& target,
+PetscErrorCode solveSteady(SteadyProblem& p, Vec x, double fromGr, const Case& target,
                            NewtonRun& run, SolveOutcome* outcome, Vec before = nullptr,
                            double beforeGr = 0);
 

@@ -1,7 +1,6 @@
 #include "steady/residual.h"
 
 #include "solver/boundary.h"
-#include "solver/iteration_step.h"
 #include "solver/mirror.h"
 #include "solver/node_update.h"
 
@@ -11,50 +10,49 @@ namespace {
 
 constexpr NodeValues kSourceValues{kSourceTemperature, 0.0, 0.0};
 
-void setSource() {
-  T[srcI][srcJ] = kSourceValues.t;
-  Omega[srcI][srcJ] = kSourceValues.omega;
-  Psi[srcI][srcJ] = kSourceValues.psi;
+void setSource(State& s) {
+  s.T[srcI][srcJ] = kSourceValues.t;
+  s.Omega[srcI][srcJ] = kSourceValues.omega;
+  s.Psi[srcI][srcJ] = kSourceValues.psi;
 }
 
 }  // namespace
 
-void loadState(const ParameterValues& c, NodeRows u, const Block& g) {
-  Gr = c.Gr;
-  Pr = c.Pr;
+void loadState(State& s, NodeRows u, const Block& g) {
   for (int r = g.row0; r < g.row0 + g.rows; ++r)
     for (int c = g.col0; c < g.col0 + g.cols; ++c) {
       const NodeValues& v = u[r][c];
-      T[r + 1][c + 1] = v.t;
-      Omega[r + 1][c + 1] = v.omega;
-      Psi[r + 1][c + 1] = v.psi;
+      s.T[r + 1][c + 1] = v.t;
+      s.Omega[r + 1][c + 1] = v.omega;
+      s.Psi[r + 1][c + 1] = v.psi;
     }
-  setSource();
+  setSource(s);
   // The axis row reads row 601; it is held here whenever row 599 is.
   const int r599 = srcI - 2;
   if (g.row0 <= r599 && r599 < g.row0 + g.rows)
-    mirror(T, Omega, Psi, srcI - 1, g.col0 + 1, g.col0 + g.cols);
+    mirror(s.T, s.Omega, s.Psi, srcI - 1, g.col0 + 1, g.col0 + g.cols);
   // Only wall nodes next to loaded rows and columns are read.
-  applyWallVorticity(Omega, Psi);
+  applyWallVorticity(s.Omega, s.Psi);
 }
 
-NodeValues nodeResidual(int i, int j, const NodeValues& own) {
+NodeValues nodeResidual(const Evaluation& at, int i, int j, const NodeValues& own) {
   if (isSourceNode(i, j))
     return {own.t - kSourceValues.t, own.omega - kSourceValues.omega,
             own.psi - kSourceValues.psi};
-  return {own.t - temperatureUpdate(i, j, plainGet), own.omega - vorticityUpdate(i, j, plainGet),
-          own.psi - streamFunctionUpdate(i, j, plainGet)};
+  return {own.t - temperatureUpdate(at.s, at.c, i, j, plainGet),
+          own.omega - vorticityUpdate(at.s, at.c, i, j, plainGet),
+          own.psi - streamFunctionUpdate(at.s, i, j, plainGet)};
 }
 
-void storeState(NodeValues* const* u, const Block& o) {
+void storeState(const State& s, NodeValues* const* u, const Block& o) {
   for (int r = o.row0; r < o.row0 + o.rows; ++r)
     for (int c = o.col0; c < o.col0 + o.cols; ++c)
-      u[r][c] = {T[r + 1][c + 1], Omega[r + 1][c + 1], Psi[r + 1][c + 1]};
+      u[r][c] = {s.T[r + 1][c + 1], s.Omega[r + 1][c + 1], s.Psi[r + 1][c + 1]};
 }
 
-void completeFields() {
-  mirrorHalf(T, Omega, Psi);
-  applyWallVorticity(Omega, Psi);
+void completeFields(State& s) {
+  mirrorHalf(s.T, s.Omega, s.Psi);
+  applyWallVorticity(s.Omega, s.Psi);
 }
 
 }  // namespace plume::steady

@@ -8,8 +8,7 @@
 // the wall rules and row 601 the mirror rule of row 599.
 #pragma once
 
-#include "state/grid.h"
-#include "state/parameters.h"
+#include "state/state.h"
 
 namespace plume::steady {
 
@@ -52,27 +51,33 @@ inline constexpr Block kAllUnknowns{0, 0, kUnknownRows, kUnknownCols};
 // coordinates (the layout of a distributed array's local part).
 using NodeRows = const NodeValues* const*;
 
-// Stores the unknowns of `ghosted` into the process-wide fields and completes
-// what the updates read around them: the source node's held values, row 601
-// from row 599 (when `ghosted` holds it) and the wall vorticity. The updates
-// read Gr and Pr beside the fields: they are set from `c`, the case solved
-// for (its wall temperatures are those the fields' walls already hold).
-void loadState(const ParameterValues& c, NodeRows u, const Block& ghosted);
+// The state and the case the residual, its Jacobian and the operators built
+// from them are evaluated at (the case's wall temperatures are those the
+// fields' walls hold).
+struct Evaluation {
+  const State& s;
+  const Case& c;
+};
+
+// Stores the unknowns of `ghosted` into the fields of `s` and completes what
+// the updates read around them: the source node's held values, row 601 from
+// row 599 (when `ghosted` holds it) and the wall vorticity.
+void loadState(State& s, NodeRows u, const Block& ghosted);
 
 // True at the source node, whose values are held.
 inline bool isSourceNode(int i, int j) { return i == srcI && j == srcJ; }
 
 // Residual at grid node (i, j), 1 <= i <= 600, 1 <= j <= 919, whose
-// unknowns are `own`, from the fields loadState() filled.
-NodeValues nodeResidual(int i, int j, const NodeValues& own);
+// unknowns are `own`, at `at` (fields as loadState() filled them).
+NodeValues nodeResidual(const Evaluation& at, int i, int j, const NodeValues& own);
 
-// Copies the fields' unknowns into `u` for the nodes of `owned` (u[r][c] in
+// Copies the unknowns of `s` into `u` for the nodes of `owned` (u[r][c] in
 // unknown coordinates, writable).
-void storeState(NodeValues* const* u, const Block& owned);
+void storeState(const State& s, NodeValues* const* u, const Block& owned);
 
 // Sets the mirror half, rows 601 .. 1199, from the computed half, and the
-// wall vorticity: the fields then hold a complete state for the designed
+// wall vorticity: `s` then holds a complete state for the designed
 // iteration and the result files.
-void completeFields();
+void completeFields(State& s);
 
 }  // namespace plume::steady

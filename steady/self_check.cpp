@@ -4,29 +4,29 @@
 
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "run/outer_loop.h"
+#include "output/progress.h"
 #include "solver/iteration_step.h"
 #include "solver/mirror.h"
-#include "state/grid.h"
+#include "solver/stopping.h"
 
 namespace plume::steady {
 
-SelfCheck runSelfCheck() {
+SelfCheck runSelfCheck(State& s, const Case& c) {
   consoleWrite(ru("Самопроверка: итерации plume от найденного решения\n"));
   double prev = 0.0;
   for (int k = 0; k < kSelfCheckIterations; ++k) {
-    bareIteration(iterationStep);
-    double residual = std::fabs(omegaSqSum - prev);
+    bareIteration(s, [&c](State& st) { iterationStep(st, c); });
+    double residual = std::fabs(s.omegaSqSum - prev);
     printProgress(k, residual);
     if (residual < residualLimit) {
       printConverged(k);
-      mirrorHalf(T, Omega, Psi);
-      return {true, k + 1, omegaSqSum, prev};
+      mirrorHalf(s.T, s.Omega, s.Psi);
+      return {true, k + 1, s.omegaSqSum, prev};
     }
-    prev = omegaSqSum;
+    prev = s.omegaSqSum;
   }
-  mirrorHalf(T, Omega, Psi);
-  return {false, kSelfCheckIterations, omegaSqSum, prev};
+  mirrorHalf(s.T, s.Omega, s.Psi);
+  return {false, kSelfCheckIterations, s.omegaSqSum, prev};
 }
 
 }  // namespace plume::steady

@@ -3,6 +3,8 @@
 // iteration's residual as plume does, until its stopping rule passes.
 #pragma once
 
+#include "state/state.h"
+
 namespace plume::steady {
 
 inline constexpr int kSelfCheckIterations = 10;
@@ -14,8 +16,8 @@ struct SelfCheck {
   double previousSum;  // that of the iteration before it (0 before the first)
 };
 
-// Runs the check on the fields; they are left as the last iteration made
-// them, with the mirror half filled.
-SelfCheck runSelfCheck();
+// Runs the check on `s` of case `c`; it is left as the last iteration made
+// it, with the mirror half filled.
+SelfCheck runSelfCheck(State& s, const Case& c);
 
 }  // namespace plume::steady

@@ -15,18 +15,21 @@ Block ownedBlock(const DMDALocalInfo& info) { return {info.ys, info.xs, info.ym,
 
 PetscErrorCode formFunction(DMDALocalInfo* info, NodeValues** x, NodeValues** f, void* ctx) {
   PetscFunctionBeginUser;
-  loadState(*static_cast<const ParameterValues*>(ctx), x, ghostedBlock(*info));
+  const SteadyProblem& p = *static_cast<const SteadyProblem*>(ctx);
+  loadState(*p.state, x, ghostedBlock(*info));
+  const Evaluation at{*p.state, p.stage};
   for (int r = info->ys; r < info->ys + info->ym; ++r)
     for (int c = info->xs; c < info->xs + info->xm; ++c)
-      f[r][c] = nodeResidual(r + 1, c + 1, x[r][c]);
+      f[r][c] = nodeResidual(at, r + 1, c + 1, x[r][c]);
   PetscFunctionReturn(0);
 }
 
 PetscErrorCode formJacobian(DMDALocalInfo* info, NodeValues** x, Mat, Mat P, void* ctx) {
   PetscFunctionBeginUser;
-  loadState(*static_cast<const ParameterValues*>(ctx), x, ghostedBlock(*info));
+  const SteadyProblem& p = *static_cast<const SteadyProblem*>(ctx);
+  loadState(*p.state, x, ghostedBlock(*info));
   PetscCall(MatZeroEntries(P));
-  PetscCall(assembleJacobian(P, ownedBlock(*info), ghostedBlock(*info)));
+  PetscCall(assembleJacobian({*p.state, p.stage}, P, ownedBlock(*info), ghostedBlock(*info)));
   PetscFunctionReturn(0);
 }
 
@@ -75,8 +78,9 @@ PetscErrorCode optionGiven(const char* name, bool* given) {
   PetscFunctionReturn(0);
 }
 
-PetscErrorCode createSteadyProblem(SteadyProblem* p) {
+PetscErrorCode createSteadyProblem(SteadyProblem* p, State* state) {
   PetscFunctionBeginUser;
+  p->state = state;
   int processes;
   PetscCall(processCount(&processes));
   bool pcGiven = false;
@@ -97,10 +101,10 @@ PetscErrorCode createSteadyProblem(SteadyProblem* p) {
   PetscCall(DMDASNESSetFunctionLocal(
       p->da, INSERT_VALUES,
       reinterpret_cast<PetscErrorCode (*)(DMDALocalInfo*, void*, void*, void*)>(formFunction),
-      &p->stage));
+      p));
   PetscCall(DMDASNESSetJacobianLocal(
       p->da, reinterpret_cast<PetscErrorCode (*)(DMDALocalInfo*, void*, Mat, Mat, void*)>(formJacobian),
-      &p->stage));
+      p));
   // The factors are kept across Newton steps, continuation stages and solves
   // and renewed only when the linear solves need it.
   PetscCall(SNESSetLagPreconditioner(p->snes, -1));
@@ -115,7 +119,7 @@ PetscErrorCode createSteadyProblem(SteadyProblem* p) {
     PetscCall(KSPGetPC(ksp, &pc));
     PetscCall(setLuPreconditioner(pc, kUnknownRows, kUnknownCols));
   }
-  PetscCall(createJacobianMatrix(p->da, &p->J));
+  PetscCall(createJacobianMatrix({*p->state, p->stage}, p->da, &p->J));
   PetscCall(SNESSetJacobian(p->snes, p->J, p->J, nullptr, nullptr));
   PetscFunctionReturn(0);
 }
@@ -134,12 +138,12 @@ PetscErrorCode storeFields(const SteadyProblem& p, Vec x) {
   PetscCall(DMDAGetLocalInfo(p.da, &info));
   NodeValues** u;
   PetscCall(DMDAVecGetArray(p.da, x, &u));
-  storeState(u, ownedBlock(info));
+  storeState(*p.state, u, ownedBlock(info));
   PetscCall(DMDAVecRestoreArray(p.da, x, &u));
   PetscFunctionReturn(0);
 }
 
-PetscErrorCode loadWholeState(const SteadyProblem& p, Vec x, const ParameterValues& c) {
+PetscErrorCode loadWholeState(const SteadyProblem& p, Vec x) {
   PetscFunctionBeginUser;
   Vec natural, all;
   VecScatter toAll;
@@ -154,12 +158,12 @@ PetscErrorCode loadWholeState(const SteadyProblem& p, Vec x, const ParameterValu
   std::vector<const NodeValues*> rows(kUnknownRows);
   for (int r = 0; r < kUnknownRows; ++r)
     rows[r] = reinterpret_cast<const NodeValues*>(a) + std::size_t(r) * kUnknownCols;
-  loadState(c, rows.data(), kAllUnknowns);
+  loadState(*p.state, rows.data(), kAllUnknowns);
   PetscCall(VecRestoreArrayRead(all, &a));
   PetscCall(VecScatterDestroy(&toAll));
   PetscCall(VecDestroy(&all));
   PetscCall(VecDestroy(&natural));
-  completeFields();
+  completeFields(*p.state);
   PetscFunctionReturn(0);
 }
 

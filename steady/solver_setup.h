@@ -7,7 +7,7 @@
 #include <petscdmda.h>
 #include <petscsnes.h>
 
-#include "state/parameters.h"
+#include "state/state.h"
 
 namespace plume::steady {
 
@@ -15,10 +15,12 @@ struct SteadyProblem {
   DM da = nullptr;    // the unknowns: three per node of the computed half
   Mat J = nullptr;    // the Jacobian, with exactly its entries' structure
   SNES snes = nullptr;
-  // The case the residual and the Jacobian are evaluated for: the callbacks'
-  // application context, set before each Newton stage. The problem must stay
-  // where it was created.
-  ParameterValues stage{};
+  // The problem is the callbacks' application context: it must stay where it
+  // was created. They evaluate the residual and the Jacobian for `stage`, the
+  // case set before each Newton stage, filling `state` with the unknowns
+  // (the program's state, whose walls hold the case's temperatures).
+  Case stage{};
+  State* state = nullptr;
   // The Newton solve in progress, read by the monitor and convergence test
   // solveSteady() attaches once (steady/newton.cpp).
   void* newtonSolve = nullptr;
@@ -26,18 +28,17 @@ struct SteadyProblem {
 };
 
 // Sets the default options (any given on the command line or in
-// PETSC_OPTIONS win) and creates the problem. Reads every option of the
-// solver, so options nobody reads can be told afterwards.
-PetscErrorCode createSteadyProblem(SteadyProblem* p);
+// PETSC_OPTIONS win) and creates the problem on `state`. Reads every option
+// of the solver, so options nobody reads can be told afterwards.
+PetscErrorCode createSteadyProblem(SteadyProblem* p, State* state);
 PetscErrorCode destroySteadyProblem(SteadyProblem* p);
 
-// Copies the fields' unknowns into the global vector `x`.
+// Copies the unknowns of the problem's state into the global vector `x`.
 PetscErrorCode storeFields(const SteadyProblem& p, Vec x);
 
-// Gathers the whole state `x` on every process into the fields, with Gr and
-// Pr of `c`, and completes them for the designed iteration (mirror half,
-// wall vorticity).
-PetscErrorCode loadWholeState(const SteadyProblem& p, Vec x, const ParameterValues& c);
+// Gathers the whole state `x` on every process into the problem's state and
+// completes it for the designed iteration (mirror half, wall vorticity).
+PetscErrorCode loadWholeState(const SteadyProblem& p, Vec x);
 
 // True when the option `name` was given.
 PetscErrorCode optionGiven(const char* name, bool* given);

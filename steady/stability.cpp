@@ -48,12 +48,12 @@ PetscErrorCode copyEigenvector(Vec x, std::vector<double>& out) {
 
 }  // namespace
 
-PetscErrorCode leadingMode(ModeClass parity, LeadingMode* mode) {
+PetscErrorCode leadingMode(const Evaluation& at, ModeClass parity, LeadingMode* mode) {
   PetscFunctionBeginUser;
   double start = MPI_Wtime();
   Mat A, M;
-  PetscCall(createClassMatrix(parity, &A));
-  PetscCall(assembleClassOperator(A, parity));
+  PetscCall(createClassMatrix(at, parity, &A));
+  PetscCall(assembleClassOperator(at, A, parity));
   PetscCall(createMassMatrix(parity, &M));
 
   EPS eps;
@@ -109,10 +109,10 @@ PetscErrorCode leadingMode(ModeClass parity, LeadingMode* mode) {
   PetscFunctionReturn(0);
 }
 
-PetscErrorCode computeStability(Stability* out) {
+PetscErrorCode computeStability(const Evaluation& at, Stability* out) {
   PetscFunctionBeginUser;
-  PetscCall(leadingMode(ModeClass::Same, &out->same));
-  PetscCall(leadingMode(ModeClass::Opposite, &out->opposite));
+  PetscCall(leadingMode(at, ModeClass::Same, &out->same));
+  PetscCall(leadingMode(at, ModeClass::Opposite, &out->opposite));
   out->stable = out->same.found && out->opposite.found && out->same.re < 0 &&
                 out->opposite.re < 0;
   PetscFunctionReturn(0);

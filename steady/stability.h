@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "steady/mode_class.h"
+#include "steady/residual.h"
 
 namespace plume::steady {
 
@@ -29,11 +30,11 @@ struct Stability {
   bool stable = false;  // both found and both real parts negative
 };
 
-// The leading mode of `parity`'s class at the fields' state (completed, as
-// after solveSteady()). Options: -stability_nev N eigenvalues per shift.
-PetscErrorCode leadingMode(ModeClass parity, LeadingMode* mode);
+// The leading mode of `parity`'s class at `at` (fields completed, as after
+// solveSteady()). Options: -stability_nev N eigenvalues per shift.
+PetscErrorCode leadingMode(const Evaluation& at, ModeClass parity, LeadingMode* mode);
 
 // Both classes.
-PetscErrorCode computeStability(Stability* out);
+PetscErrorCode computeStability(const Evaluation& at, Stability* out);
 
 }  // namespace plume::steady

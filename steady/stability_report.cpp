@@ -59,12 +59,12 @@ void appendMode(std::string& line, const LeadingMode& m) {
 
 }  // namespace
 
-std::string modesPath() {
-  std::string path = checkpointPath();
+std::string modesPath(double gr) {
+  std::string path = checkpointPath(gr);
   return path.substr(0, path.size() - 4) + ".modes.bin";
 }
 
-bool writeModes(const Stability& s) {
+bool writeModes(const Stability& s, double gr) {
   std::string bytes = "PLUMEMOD";
   putU32(bytes, 1);
   putU32(bytes, kUnknownRows);
@@ -72,7 +72,7 @@ bool writeModes(const Stability& s) {
   putU32(bytes, 2);
   putMode(bytes, ModeClass::Same, s.same);
   putMode(bytes, ModeClass::Opposite, s.opposite);
-  const std::string path = modesPath(), temp = path + ".tmp";
+  const std::string path = modesPath(gr), temp = path + ".tmp";
   std::FILE* f = std::fopen(temp.c_str(), "wb");
   bool ok = f != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   if (f != nullptr) {
@@ -98,14 +98,14 @@ std::string stabilityText(const Stability& s) {
   return text;
 }
 
-StabilityFacts reportStability() {
+StabilityFacts reportStability(const Evaluation& at) {
   Stability s;
-  if (computeStability(&s) != 0) {
+  if (computeStability(at, &s) != 0) {
     consoleWrite(ru("Расчет устойчивости не удался.\n").str());
     return {false, NAN, NAN, NAN, NAN};
   }
   consoleWrite(stabilityText(s));
-  writeModes(s);
+  writeModes(s, at.c.Gr);
   auto re = [](const LeadingMode& m) { return m.found ? m.re : NAN; };
   auto im = [](const LeadingMode& m) { return m.found ? m.im : NAN; };
   return {s.stable, re(s.same), im(s.same), re(s.opposite), im(s.opposite)};

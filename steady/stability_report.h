@@ -24,16 +24,17 @@ namespace plume::steady {
 //                 each), then the eigenvector's real and imaginary parts,
 //                 each rows x cols x 3 doubles (T, Omega, Psi node by node,
 //                 row after row)
-std::string modesPath();
+// (beside the checkpoint for `gr`)
+std::string modesPath(double gr);
 
 // Writes the modes file; false after a message when it could not be written.
-bool writeModes(const Stability& s);
+bool writeModes(const Stability& s, double gr);
 
 // One console line per class and the verdict, in the console's encoding.
 std::string stabilityText(const Stability& s);
 
-// Computes the stability of the fields' state, prints it and writes the
+// Computes the stability of the state at `at`, prints it and writes the
 // modes file. Returns what the summaries hold of it.
-StabilityFacts reportStability();
+StabilityFacts reportStability(const Evaluation& at);
 
 }  // namespace plume::steady

@@ -11,8 +11,8 @@
 #include "platform/number_format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "run/outer_loop.h"
-#include "state/grid.h"
+#include "solver/stopping.h"
+#include "state/initial_state.h"
 #include "steady/console.h"
 #include "steady/finish.h"
 #include "steady/sweep_plan.h"
@@ -23,14 +23,10 @@ namespace {
 
 constexpr const char* kSweepFile = "Result/251_301_5_150/sweep.csv";
 
-ParameterValues pointCase(const ParameterValues& base, double gr) {
-  ParameterValues c = base;
+Case pointCase(const Case& base, double gr) {
+  Case c = base;
   c.Gr = gr;
   return c;
-}
-
-std::string checkpointFor(double gr) {
-  return "Result/251_301_5_150/checkpoint_Gr_" + formatNumber(gr) + ".bin";
 }
 
 // The rows of sweep.csv as they are, without the header.
@@ -54,8 +50,8 @@ bool writeRows(const std::vector<std::string>& rows) {
 
 // A point is finished when its checkpoint holds this case and passed plume's
 // stopping rule, and sweep.csv has its row as verified.
-bool finishedBefore(const ParameterValues& c, const std::vector<std::string>& rows) {
-  CheckpointRead r = inspectCheckpoint(checkpointFor(c.Gr), c);
+bool finishedBefore(const Case& c, const std::vector<std::string>& rows) {
+  CheckpointRead r = inspectCheckpoint(checkpointPath(c.Gr), c);
   if (r.status != CheckpointStatus::Loaded || !(r.meta.lastResidual < residualLimit)) return false;
   for (const std::string& line : rows) {
     std::optional<RowKey> key = readRowKey(line);
@@ -64,7 +60,7 @@ bool finishedBefore(const ParameterValues& c, const std::vector<std::string>& ro
   return false;
 }
 
-SweepRow rowOf(const ParameterValues& c, const char* status, int steps, double seconds,
+SweepRow rowOf(const Case& c, const char* status, int steps, double seconds,
                const Derived& d, double sumOmegaSq) {
   SweepRow row{c, status, steps, seconds, {}};
   const double values[] = {d.flows.source, d.flows.bottom, d.flows.top,     d.flows.left,
@@ -98,7 +94,7 @@ void printPoint(int k, int n, double gr, int steps, double seconds, double left)
   say(line);
 }
 
-void printStart(const SweepRange& r, const ParameterValues& base, int done) {
+void printStart(const SweepRange& r, const Case& base, int done) {
   std::string line = ru("Серия: ").str();
   appendInteger(line, r.count);
   line += ru(" значений Gr от ");
@@ -118,14 +114,15 @@ void printStart(const SweepRange& r, const ParameterValues& base, int done) {
   say(line);
 }
 
-// Puts into the fields and `x` the state the next point starts from: point
-// `from`'s checkpoint, or the initial state.
-PetscErrorCode loadStart(SteadyProblem& problem, Vec x, const ParameterValues& c, bool initial) {
+// Puts into the problem's state and `x` the state the next point starts
+// from: point `from`'s checkpoint, or the initial state.
+PetscErrorCode loadStart(SteadyProblem& problem, Vec x, const Case& c, bool initial) {
   PetscFunctionBeginUser;
   if (initial) {
-    setInitialState(c);
+    setInitialState(*problem.state, c);
   } else {
-    CheckpointRead r = readCheckpoint(checkpointFor(c.Gr), &c);
+    Case stored;
+    CheckpointRead r = readCheckpoint(checkpointPath(c.Gr), &c, *problem.state, stored);
     PetscCheck(r.status == CheckpointStatus::Loaded, PETSC_COMM_SELF, PETSC_ERR_FILE_READ,
                "checkpoint of a finished point no longer reads");
   }
@@ -141,7 +138,7 @@ PetscErrorCode shareInt(int* v) {
 
 }  // namespace
 
-PetscErrorCode runSweep(const SweepRange& range, const ParameterValues& base,
+PetscErrorCode runSweep(const SweepRange& range, const Case& base,
                         SteadyProblem& problem, NewtonRun& newton, int* status) {
   PetscFunctionBeginUser;
   const std::vector<double> points = sweepPoints(range);
@@ -171,7 +168,7 @@ PetscErrorCode runSweep(const SweepRange& range, const ParameterValues& base,
   int computed = 0;
   for (int k = 0; k < n; ++k) {
     if (finished[k]) continue;
-    const ParameterValues c = pointCase(base, points[k]);
+    const Case c = pointCase(base, points[k]);
     const int from = nearestFinished(finished, k);
     const double fromGr = from < 0 ? 0.0 : points[from];
     // The finished point next to `from` on the far side from k, if any: the
@@ -189,8 +186,7 @@ PetscErrorCode runSweep(const SweepRange& range, const ParameterValues& base,
                           secant ? points[beyond] : 0.0));
     int pointStatus = kSolved;
     if (isFirstProcess()) {
-      parameterValues = c;  // the case the output files name and store
-      Finished f = finishState(c, outcome, MPI_Wtime() - t0);
+      Finished f = finishState(*problem.state, c, outcome, MPI_Wtime() - t0);
       const bool converged = outcome.end == SolveEnd::Converged;
       pointStatus = converged ? f.status : kNotConverged;
       const bool verified = converged && f.check.passed;

@@ -14,7 +14,7 @@ namespace plume::steady {
 // Runs the sweep with Pr and the wall temperatures of `base` (its Gr is not
 // used) on a problem set up once. `status` as steady/finish.h says: 2 when a
 // point could not be reached (the sweep ends there).
-PetscErrorCode runSweep(const SweepRange& range, const ParameterValues& base,
+PetscErrorCode runSweep(const SweepRange& range, const Case& base,
                         SteadyProblem& problem, NewtonRun& newton, int* status);
 
 }  // namespace plume::steady

@@ -11,7 +11,7 @@ namespace plume::steady {
 
 namespace {
 
-double caseValue(const ParameterValues& c, int k) {
+double caseValue(const Case& c, int k) {
   const double all[6] = {c.Gr, c.Pr, c.tBottom, c.tTop, c.tLeft, c.tRight};
   return all[k];
 }
@@ -82,7 +82,7 @@ std::optional<RowKey> readRowKey(const std::string& line) {
   return RowKey{{v[0], v[1], v[2], v[3], v[4], v[5]}, line.substr(pos, comma - pos)};
 }
 
-bool sameCase(const ParameterValues& a, const ParameterValues& b) {
+bool sameCase(const Case& a, const Case& b) {
   for (int k = 0; k < 6; ++k) {
     double x = caseValue(a, k), y = caseValue(b, k);
     if (std::memcmp(&x, &y, sizeof x) != 0) return false;

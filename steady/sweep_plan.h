@@ -24,7 +24,7 @@ int nearestFinished(const std::vector<bool>& finished, int next);
 // One row of sweep.csv. Quantities without a value (nu where the conduction
 // state carries no heat, sums of a failed point) are left empty.
 struct SweepRow {
-  ParameterValues c;
+  Case c;
   std::string status;  // verified, unverified or failed
   int newtonSteps = 0;
   double seconds = 0;
@@ -42,12 +42,12 @@ inline constexpr const char* kSweepHeader =
 // that is not a row.
 std::string sweepCsvLine(const SweepRow& row);
 struct RowKey {
-  ParameterValues c;
+  Case c;
   std::string status;
 };
 std::optional<RowKey> readRowKey(const std::string& line);
 
 // True when the two cases are equal bit for bit.
-bool sameCase(const ParameterValues& a, const ParameterValues& b);
+bool sameCase(const Case& a, const Case& b);
 
 }  // namespace plume::steady

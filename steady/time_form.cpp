@@ -44,9 +44,9 @@ PetscErrorCode fillDiagonal(Vec v, ModeClass c, F f) {
 
 }  // namespace
 
-NodeValues rowScale(int i, int j) {
+NodeValues rowScale(const Evaluation& at, int i, int j) {
   if (isSourceNode(i, j)) return {1.0, 1.0, 1.0};
-  double ap = aP(i, j, Pr);
+  double ap = aP(at.s.Psi, i, j, at.c.Pr);
   return {ap, ap, fourOverHH};
 }
 
@@ -56,13 +56,13 @@ NodeValues massRow(int i, int j, ModeClass parity) {
   return {heldT ? 0.0 : 1.0, 1.0, 0.0};
 }
 
-PetscErrorCode createClassMatrix(ModeClass parity, Mat* A) {
+PetscErrorCode createClassMatrix(const Evaluation& at, ModeClass parity, Mat* A) {
   PetscFunctionBeginUser;
   std::vector<PetscInt> rowStart{0}, cols, row;
   std::vector<JacobianEntry> entries;
   forEachUnknown(parity, [&](int i, int j, PetscInt, int field) {
     entries.clear();
-    jacobianRow(i, j, field, entries, parity);
+    jacobianRow(at, i, j, field, entries, parity);
     row.clear();
     for (const JacobianEntry& e : entries) row.push_back(unknownIndex(e.i, e.j, e.field));
     row.push_back(unknownIndex(i, j, field));  // the diagonal, for A - sigma M
@@ -79,15 +79,15 @@ PetscErrorCode createClassMatrix(ModeClass parity, Mat* A) {
   PetscFunctionReturn(0);
 }
 
-PetscErrorCode assembleClassOperator(Mat A, ModeClass parity) {
+PetscErrorCode assembleClassOperator(const Evaluation& at, Mat A, ModeClass parity) {
   PetscFunctionBeginUser;
   PetscCall(MatZeroEntries(A));
   const Block all{0, 0, classRows(parity), kUnknownCols};
-  PetscCall(assembleJacobian(A, all, all, parity));
+  PetscCall(assembleJacobian(at, A, all, all, parity));
   Vec s;
   PetscCall(MatCreateVecs(A, nullptr, &s));
-  PetscCall(fillDiagonal(s, parity, [](int i, int j) {
-    NodeValues v = rowScale(i, j);
+  PetscCall(fillDiagonal(s, parity, [&at](int i, int j) {
+    NodeValues v = rowScale(at, i, j);
     return NodeValues{-v.t, -v.omega, -v.psi};
   }));
   PetscCall(MatDiagonalScale(A, s, nullptr));

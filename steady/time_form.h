@@ -20,18 +20,18 @@
 
 namespace plume::steady {
 
-// S at grid node (i, j) from the fields loadState() filled.
-NodeValues rowScale(int i, int j);
+// S at grid node (i, j) at `at` (fields as loadState() filled them).
+NodeValues rowScale(const Evaluation& at, int i, int j);
 
 // M at grid node (i, j) in `parity`'s class.
 NodeValues massRow(int i, int j, ModeClass parity);
 
 // A matrix with the structure of the class's Jacobian (the rows of
 // jacobianRow()), all entries zero.
-PetscErrorCode createClassMatrix(ModeClass parity, Mat* A);
+PetscErrorCode createClassMatrix(const Evaluation& at, ModeClass parity, Mat* A);
 
-// A = -S J in `parity`'s class at the fields' state; A from createClassMatrix().
-PetscErrorCode assembleClassOperator(Mat A, ModeClass parity);
+// A = -S J in `parity`'s class at `at`; A from createClassMatrix().
+PetscErrorCode assembleClassOperator(const Evaluation& at, Mat A, ModeClass parity);
 
 // The diagonal M of `parity`'s class, stored with zeros.
 PetscErrorCode createMassMatrix(ModeClass parity, Mat* M);

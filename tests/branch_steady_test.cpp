@@ -18,10 +18,20 @@
 #include "steady/gr_derivative.h"
 #include "steady/growth_fit.h"
 #include "steady/residual.h"
+#include "state/initial_state.h"
 #include "tests/test_support.h"
 
 using namespace plume;
 using namespace plume::steady;
+using plume::testing::testCase;
+using plume::testing::testState;
+
+namespace {
+// The state the tests run on, its fields by name.
+State& st = testState();
+Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
+}  // namespace
+
 
 namespace {
 
@@ -263,8 +273,8 @@ TEST(Branch, BorderedStepsReachTheStatesPlainNewtonFindsAtTheirParameter) {
 TEST(Branch, ResidualDerivativeInGrAgreesWithFiniteDifferences) {
   // A random state with a moderate flow, at nodes inside, by the walls, on the
   // axis row and at the source.
-  plume::testing::resetState();
-  Pr = 0.71;
+  setInitialState(st, testCase() = Case{});  // every field and number zero
+  testCase().Pr = 0.71;
   plume::testing::fillRandom(T, 21, -1, 1);
   plume::testing::fillRandom(Omega, 22, -50, 50);
   plume::testing::fillRandom(Psi, 23, -2e-3, 2e-3);
@@ -273,12 +283,12 @@ TEST(Branch, ResidualDerivativeInGrAgreesWithFiniteDifferences) {
   for (auto [i, j] : nodes) {
     const double gr = 3e6, step = 1e3;
     NodeValues own{T[i][j], Omega[i][j], Psi[i][j]};
-    Gr = gr + step;
-    NodeValues plus = nodeResidual(i, j, own);
-    Gr = gr - step;
-    NodeValues minus = nodeResidual(i, j, own);
-    Gr = gr;
-    NodeValues d = nodeGrDerivative(i, j);
+    testCase().Gr = gr + step;
+    NodeValues plus = nodeResidual({st, testCase()}, i, j, own);
+    testCase().Gr = gr - step;
+    NodeValues minus = nodeResidual({st, testCase()}, i, j, own);
+    testCase().Gr = gr;
+    NodeValues d = nodeGrDerivative({st, testCase()}, i, j);
     double fd = (plus.omega - minus.omega) / (2 * step);
     EXPECT_NEAR(d.omega, fd, 1e-7 * std::fabs(fd) + 1e-12) << i << ", " << j;
     EXPECT_EQ(d.t, 0.0);

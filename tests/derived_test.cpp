@@ -16,10 +16,17 @@
 #include "output/summary_files.h"
 #include "solver/weights.h"
 #include "state/parameters.h"
+#include "state/initial_state.h"
 #include "tests/test_support.h"
 
 using namespace plume;
 using namespace plume::testing;
+
+namespace {
+// The state the tests run on, its fields by name.
+State& st = testState();
+Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
+}  // namespace
 
 namespace {
 
@@ -73,8 +80,8 @@ TEST(HeatFlows, BalanceIsMinusTheSumOfTheNodeEquations) {
   // On any state the flows differ by what the node equations leave: the
   // temperature sweep's a_P T - sum a_B T_B, times h*h, over every node but
   // walls and source. At a fixed point that sum is zero.
-  resetState();
-  Pr = 0.71;
+  setInitialState(st, testCase() = Case{});  // every field and number zero
+  testCase().Pr = 0.71;
   fillRandom(T, 3, -1, 1);
   fillRandom(Psi, 4, -2e-3, 2e-3);
   setWalls(T, 0.25, -0.5, 1, 0.3);
@@ -83,21 +90,21 @@ TEST(HeatFlows, BalanceIsMinusTheSumOfTheNodeEquations) {
   for (int i = 1; i < NX; ++i)
     for (int j = 1; j < NY; ++j) {
       if (i == srcI && j == srcJ) continue;
-      double r = aP(i, j, Pr) * T[i][j] - (((aS(i, j, Pr) * T[i][j - 1] + aW(i, j, Pr) * T[i - 1][j]) +
-                                            aE(i, j, Pr) * T[i + 1][j]) +
-                                           aN(i, j, Pr) * T[i][j + 1]);
+      double r = aP(Psi, i, j, testCase().Pr) * T[i][j] - (((aS(Psi, i, j, testCase().Pr) * T[i][j - 1] + aW(Psi, i, j, testCase().Pr) * T[i - 1][j]) +
+                                            aE(Psi, i, j, testCase().Pr) * T[i + 1][j]) +
+                                           aN(Psi, i, j, testCase().Pr) * T[i][j + 1]);
       sum += r * kStepSq;
       size += std::fabs(r * kStepSq);
     }
-  HeatFlows q = heatFlows(T, Psi, Pr);
+  HeatFlows q = heatFlows(T, Psi, testCase().Pr);
   EXPECT_GT(std::fabs(q.balance), 1.0);
   EXPECT_NEAR(q.balance, -sum, 1e-14 * size) << "sum of |node equations| " << size;
-  resetState();
+  setInitialState(st, testCase() = Case{});  // every field and number zero
 }
 
 TEST(Conduction, SatisfiesTheDiscreteLaplacianWithTheSourceHeld) {
   auto f = std::make_unique<Fields>();
-  const ParameterValues walls{7, 0.71, 0.25, -0.5, 1, 0.3};
+  const Case walls{7, 0.71, 0.25, -0.5, 1, 0.3};
   if (!solveConduction(walls, f->t)) GTEST_SKIP() << "built without FFTW";
   double worst = 0;
   for (int i = 1; i < NX; ++i)

@@ -18,12 +18,19 @@
 #include "run/outer_loop.h"
 #include "solver/iteration_step.h"
 #include "solver/mirror.h"
+#include "state/initial_state.h"
 #include "state/parameters.h"
 #include "tests/test_support.h"
 
 namespace fs = std::filesystem;
 using namespace plume;
 using namespace plume::testing;
+
+namespace {
+// The state the tests run on, its fields by name.
+State& st = testState();
+Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
+}  // namespace
 
 namespace {
 
@@ -72,7 +79,7 @@ std::string beforeSummary(const fs::path& run, const RunResult& r, const std::st
 // `checkpoint`, and the result files but the folder `missing`; these hold
 // the state after iteration `last` computed here, or, when `last` is -1,
 // after the iteration where the loop's stopping rule ends (returned).
-int expectFiles(const fs::path& run, const ParameterValues& p, const std::string& gr,
+int expectFiles(const fs::path& run, const Case& p, const std::string& gr,
                 bool checkpoint, int last = -1, const std::string& missing = "") {
   std::vector<std::string> files = {"Result/parametrs", "Отчет.txt"};
   if (checkpoint) files.push_back("Result/251_301_5_150/checkpoint_Gr_" + gr + ".bin");
@@ -83,24 +90,23 @@ int expectFiles(const fs::path& run, const ParameterValues& p, const std::string
   std::sort(files.begin(), files.end());
   EXPECT_EQ(filesBelow(run), files);
   ThreadCount team(1);
-  resetState();
-  setInitialState(p);
+  setInitialState(st, testCase() = p);
   int k = 0;
   bool converged = false;
-  for (double previous = 0.0;; ++k, previous = omegaSqSum) {
-    bareIteration(iterationStep);
-    const double residual = std::fabs(omegaSqSum - previous);
+  for (double previous = 0.0;; ++k, previous = st.omegaSqSum) {
+    bareIteration(st, [&](State& s) { iterationStep(s, testCase()); });
+    const double residual = std::fabs(st.omegaSqSum - previous);
     converged = residual < 1e-7;
     if (k == last || (last < 0 && (converged || !std::isfinite(residual) || k == 5))) break;
   }
   mirrorHalf(T, Omega, Psi);
   for (int f = 0; f < 5; ++f)
     EXPECT_TRUE(kResultFolders[f] == missing ||
-                readFile(run / resultPath(kResultFolders[f], gr)) == resultFileText(f))
+                readFile(run / resultPath(kResultFolders[f], gr)) == resultFileText(st, f))
         << kResultFolders[f] << " is not the state after iteration " << k;
   // The summary names the iteration plume printed and whether its rule passed.
   EXPECT_EQ(readFile(run / summaryPath(p.Gr)),
-            summaryJson(p, {"iterations", k, converged, omegaSqSum}, computeDerived(T, Psi, p)));
+            summaryJson(p, {"iterations", k, converged, st.omegaSqSum}, computeDerived(T, Psi, p)));
   EXPECT_EQ(readFile(run / axisPath(p.Gr)), axisCsv(T, Psi));
   return k;
 }

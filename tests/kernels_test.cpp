@@ -18,6 +18,7 @@
 #include "solver/kernels.h"
 #include "solver/mirror.h"
 #include "solver/sweeps_literal.h"
+#include "state/initial_state.h"
 #include "state/grid.h"
 #include "state/parameters.h"
 #include "tests/test_support.h"
@@ -26,10 +27,16 @@ using namespace plume;
 using namespace plume::testing;
 
 namespace {
+// The state the tests run on, its fields by name.
+State& st = testState();
+Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
+}  // namespace
+
+namespace {
 
 // The production step of one instruction-set path, and whether this CPU can run it.
 struct Path {
-  void (*step)();
+  void (*step)(State&, const Case&);
   bool available;
 };
 Path pathOf(Isa isa) {
@@ -41,19 +48,18 @@ Path pathOf(Isa isa) {
 }
 
 void start(const std::string& parameters) {
-  ParameterValues v;
+  Case v;
   auto fault = parseParameters(parameters, v);
   ASSERT_FALSE(fault.has_value()) << parameters;
-  resetState();
-  setInitialState(v);
+  setInitialState(st, testCase() = v);
 }
 
 // The outer loop's body, n times; the measure of each iteration.
-std::vector<double> iterate(void (*step)(), int n) {
+std::vector<double> iterate(void (*step)(State&, const Case&), int n) {
   std::vector<double> sums;
   for (int k = 0; k < n; ++k) {
-    bareIteration(step);
-    sums.push_back(omegaSqSum);
+    bareIteration(st, [&](State& s) { step(s, testCase()); });
+    sums.push_back(st.omegaSqSum);
   }
   mirrorHalf(T, Omega, Psi);
   return sums;
@@ -94,7 +100,7 @@ void expectSame(const Reference& ref, const std::vector<double>& sums, const std
         << what << " omegaSqSum of iteration " << k << ": " << sums[k] << " vs " << ref.sums[k];
 }
 
-void expectKernelsMatch(void (*step)(), const std::string& parameters, int n,
+void expectKernelsMatch(void (*step)(State&, const Case&), const std::string& parameters, int n,
                         std::initializer_list<int> threads) {
   const Reference& ref = literalRun(parameters, n);
   for (int t : threads) {
@@ -107,7 +113,7 @@ void expectKernelsMatch(void (*step)(), const std::string& parameters, int n,
 
 // From the fields as they stand: n literal iterations on one thread, then n
 // of `step` on two threads from the same start, compared bit for bit.
-void expectKernelsMatchFromHere(void (*step)(), int n, const std::string& what) {
+void expectKernelsMatchFromHere(void (*step)(State&, const Case&), int n, const std::string& what) {
   const StateCopy initial = saveState();
   const Reference ref = literalFromHere(n);
   restoreState(initial);
@@ -140,7 +146,7 @@ class Kernels : public ::testing::TestWithParam<Isa> {
       GTEST_SKIP() << "the " << isaName(GetParam())
                    << " path is not run: this CPU lacks its instructions";
   }
-  static void (*step())() { return pathOf(GetParam()).step; }
+  static void (*step())(State&, const Case&) { return pathOf(GetParam()).step; }
 };
 
 INSTANTIATE_TEST_SUITE_P(Path, Kernels,
@@ -268,7 +274,7 @@ TEST_P(Kernels, StreamFunctionAtTheEdgesOfTheUncheckedDivisions) {
   for (const char* parameters : {"1e5 1e306 0 0 0 0", "1e5 1e-310 0 0 0 0"}) {
     start(parameters);
     // With Pr tiny, Psi around 1 (values near the cap would overflow to NaN).
-    const double top = Pr > 1 ? 0x1p979 / Pr : 1.0;
+    const double top = testCase().Pr > 1 ? 0x1p979 / testCase().Pr : 1.0;
     const double edges[] = {top,      std::nextafter(top, 1e308),        top * 0x1p16,
                             0x1p-900, std::nextafter(0x1p-900, 0.0), 0x1p-1020};
     std::mt19937_64 next(11);

@@ -12,13 +12,20 @@
 
 #include "run/outer_loop.h"
 #include "solver/boundary.h"
+#include "state/initial_state.h"
 #include "tests/test_support.h"
 
 using namespace plume;
 using namespace plume::testing;
 
+namespace {
+// The state the tests run on, its fields by name.
+State& st = testState();
+Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
+}  // namespace
+
 TEST(WallVorticity, ThomRuleOnTheComputedHalfMirroredWithLeftRightCornersLast) {
-  resetState();
+  setInitialState(st, testCase() = Case{});  // every field and number zero
   fillRandom(Psi, 61, -1.0, 1.0);  // walls included, and not odd about the axis
   fillRandom(Omega, 62, -1.0, 1.0);
   const FieldCopy before = copyOf(Omega);
@@ -44,25 +51,26 @@ std::vector<int> gSaves;
 int gSteps = 0, gStepFaults = 0;
 
 // Checks what the loop must have set before the step, then spoils it.
-void scriptedStep() {
+void scriptedStep(State&) {
   gStepFaults += T[600][20] != 1.0 || Omega[0][5] != kWallFactor * Psi[1][5];
   T[600][20] = -3.0;
   Omega[0][5] = 99.0;
-  omegaSqSum = gSums[std::min<std::size_t>(gSteps++, gSums.size() - 1)];
+  st.omegaSqSum = gSums[std::min<std::size_t>(gSteps++, gSums.size() - 1)];
 }
 
 // Runs the loop, checks how it ended, the iterations run and the saves, and
 // returns the console.
 std::string runScripted(const LoopSchedule& schedule, std::vector<double> sums, RunEnd end,
                         int last, std::vector<int> saves) {
-  resetState();
+  setInitialState(st, testCase() = Case{});  // every field and number zero
   Psi[1][5] = 0.125;
   gSums = std::move(sums);
   gSteps = gStepFaults = 0;
   gSaves.clear();
   ::testing::internal::CaptureStdout();
   RunOutcome outcome =
-      runIterationsWith(schedule, scriptedStep, [] { gSaves.push_back(gSteps - 1); });
+      runIterations(schedule, {}, st, scriptedStep,
+                    [](const SavePoint&) { gSaves.push_back(gSteps - 1); });
   EXPECT_TRUE(outcome.end == end && outcome.iteration == last && gSteps == last + 1)
       << int(outcome.end) << " at " << outcome.iteration << " after " << gSteps << " steps";
   EXPECT_EQ(gSaves, saves);

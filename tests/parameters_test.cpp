@@ -1,6 +1,7 @@
 // The parameter file: six numbers in any white-space layout, the values that
 // are refused with a one-line message naming the file and the value at
 // fault, and the initial state with its wall temperatures.
+#include "state/initial_state.h"
 #include "state/parameters.h"
 
 #include <gtest/gtest.h>
@@ -13,12 +14,18 @@
 using namespace plume;
 using namespace plume::testing;
 
+namespace {
+// The state the tests run on, its fields by name.
+State& st = testState();
+Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
+}  // namespace
+
 TEST(ParameterFile, ReadsSixNumbersInAnyLayoutAndIgnoresTheRest) {
   for (const char* text :
        {"1e6 0.7 -0.5 2.5E+03 +3 100", "1e6\r\n0.7\r\n-0.5\r\n2.5e3\r\n3\r\n100\r\n",
         "  1e6\t0.7 \t\n\n-0.5 2500\r\n3.0   1e2 remarks, 1,5 and 1e999",
         "-1e5 -0 0 0 0 0"}) {  // Pr = 0 and Gr < 0 are valid
-    ParameterValues v{};
+    Case v{};
     EXPECT_FALSE(parseParameters(text, v).has_value()) << text;
     EXPECT_TRUE((v.Gr == 1e6 && v.Pr == 0.7 && v.tBottom == -0.5 && v.tTop == 2500 &&
                  v.tLeft == 3 && v.tRight == 100) ||
@@ -36,7 +43,7 @@ TEST(ParameterFile, MalformedFilesNameTheFileAndTheValueAtFault) {
       {"1e6 0.7 0 0 .e1 0", "tLeft \".e1\""}, {"1e400 0.7 0 0 0 0", "Gr \"1e400\""},
       {"1e6 0.7 0 -2e308 0 0", "tTop \"-2e308\""}, {"1e6 -0.5 0 0 0 0", "Pr = -0.5"}}) {
     // clang-format on
-    ParameterValues v{7, 7, 7, 7, 7, 7};
+    Case v{7, 7, 7, 7, 7, 7};
     const std::string message = cp1251ToUtf8(parseParameters(text, v).value_or(""));
     EXPECT_TRUE(message.starts_with("Ошибка в файле 'Result/parametrs': ") &&
                 message.find(named) != std::string::npos &&
@@ -47,12 +54,11 @@ TEST(ParameterFile, MalformedFilesNameTheFileAndTheValueAtFault) {
 }
 
 TEST(ParameterFile, InitialStateSetsTheWallTemperaturesWithLeftRightCorners) {
-  resetState();
   fillRandom(Psi, 71, -1.0, 1.0);
   fillRandom(Omega, 72, -1.0, 1.0);
   fillRandom(T, 73, -1.0, 1.0);
-  setInitialState({2, 0.7, 10, 20, 30, 40});
-  long faults = Gr != 2 || Pr != 0.7;
+  setInitialState(st, testCase() = Case{2, 0.7, 10, 20, 30, 40});
+  long faults = testCase().Gr != 2 || testCase().Pr != 0.7;
   for (int i = 0; i <= 1200; ++i)
     for (int j = 0; j <= 920; ++j) {
       const double t = i == 0 ? 30 : i == 1200 ? 40 : j == 0 ? 10 : j == 920 ? 20 : 0;

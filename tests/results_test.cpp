@@ -9,12 +9,19 @@
 #include <string>
 
 #include "platform/text.h"
-#include "run/summary.h"
+#include "output/run_summary.h"
+#include "state/initial_state.h"
 #include "state/parameters.h"
 #include "tests/test_support.h"
 
 using namespace plume;
 using namespace plume::testing;
+
+namespace {
+// The state the tests run on, its fields by name.
+State& st = testState();
+Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
+}  // namespace
 
 namespace {
 
@@ -36,19 +43,18 @@ TEST(ResultFiles, NamesCarryGrInTheNumberFormat) {
   for (auto [gr, text] : {std::pair{0.0, "0"}, {1e6, "1e+06"}, {1000000.4, "1e+06"},
                           {100000.0, "100000"}, {1.5e-5, "1.5e-05"}, {-3.0, "-3"}}) {
     // clang-format on
-    Gr = gr;
-    for (int k = 0; k < 5; ++k) EXPECT_EQ(resultFileName(k), resultPath(kResultFolders[k], text));
+    testCase().Gr = gr;
+    for (int k = 0; k < 5; ++k) EXPECT_EQ(resultFileName(testCase().Gr, k), resultPath(kResultFolders[k], text));
   }
 }
 
 TEST(ResultFiles, LinesRunColumnByColumnWithTheEdgeRules) {
-  resetState();
-  setInitialState({2.0, 0.7, 10.0, 20.0, 30.0, 40.0});
+  setInitialState(st, testCase() = Case{2.0, 0.7, 10.0, 20.0, 30.0, 40.0});
   fillRandom(Omega, 91, -2e5, 2e5);
   fillRandom(Psi, 92, -1e-3, 1e-3);
   T[300][400] = 0.123456789;
-  const std::string t = resultFileText(0), w = resultFileText(1), v = resultFileText(2);
-  const std::string vy = resultFileText(3), vx = resultFileText(4);
+  const std::string t = resultFileText(st, 0), w = resultFileText(st, 1), v = resultFileText(st, 2);
+  const std::string vy = resultFileText(st, 3), vx = resultFileText(st, 4);
   EXPECT_EQ(lineOf(t, 0) + lineOf(t, 1) + lineOf(t, 1200) + lineOf(t, 1201),
             "1\t1\t30\n2\t1\t10\n1201\t1\t40\n1\t2\t30\n");
   EXPECT_EQ(lineOf(t, 400 * 1201 + 300), "301\t401\t0.123457\n");
@@ -70,10 +76,10 @@ TEST(ResultFiles, LinesRunColumnByColumnWithTheEdgeRules) {
 }
 
 TEST(RunSummary, MinutesAndSecondsBothFromTheWholeTimeInWindows1251) {
-  Gr = 1e6;
-  Pr = 0.71;
+  testCase().Gr = 1e6;
+  testCase().Pr = 0.71;
   for (auto [elapsed, time] : {std::pair{3725.9, "62 минут,   5"}, {59.99, "0 минут,   59"}}) {
-    const std::string s = runSummary(elapsed);
+    const std::string s = runSummary(testCase(), elapsed);
     EXPECT_TRUE(s.starts_with("\xD0\xE0\xE7")) << "not Windows-1251";  // "Раз"
     EXPECT_EQ(cp1251ToUtf8(s),
               "Размерность сетки = 920*1200\nGr = 1e+06\tPr = 0.71\n"

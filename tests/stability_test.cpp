@@ -15,11 +15,18 @@
 #include "steady/jacobian.h"
 #include "steady/stability.h"
 #include "steady/time_form.h"
+#include "state/initial_state.h"
 #include "tests/test_support.h"
 
 using namespace plume;
 using namespace plume::steady;
 using namespace plume::testing;
+
+namespace {
+// The state the tests run on, its fields by name.
+State& st = testState();
+Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
+}  // namespace
 
 namespace {
 
@@ -50,9 +57,9 @@ void wholeWidthWallVorticity() {
 }
 
 double fullWidthResidual(int i, int j, int f) {
-  if (f == 0) return T[i][j] - temperatureUpdate(i, j, plainGet);
-  if (f == 1) return Omega[i][j] - vorticityUpdate(i, j, plainGet);
-  return Psi[i][j] - streamFunctionUpdate(i, j, plainGet);
+  if (f == 0) return T[i][j] - temperatureUpdate(st, testCase(), i, j, plainGet);
+  if (f == 1) return Omega[i][j] - vorticityUpdate(st, testCase(), i, j, plainGet);
+  return Psi[i][j] - streamFunctionUpdate(st, i, j, plainGet);
 }
 
 }  // namespace
@@ -60,9 +67,9 @@ double fullWidthResidual(int i, int j, int f) {
 TEST(StabilityClasses, RowsAreTheFullWidthEquationsAlongPerturbationsOfTheirParity) {
   static Field base[3], delta[3];
   for (ModeClass p : {ModeClass::Same, ModeClass::Opposite}) {
-    resetState();
-    Gr = 3e4;
-    Pr = 0.71;
+    setInitialState(st, testCase() = Case{});  // every field and number zero
+    testCase().Gr = 3e4;
+    testCase().Pr = 0.71;
     fillRandom(T, 21, -1, 1);
     fillRandom(Omega, 22, -50, 50);
     fillRandom(Psi, 23, -2e-3, 2e-3);
@@ -92,7 +99,7 @@ TEST(StabilityClasses, RowsAreTheFullWidthEquationsAlongPerturbationsOfTheirPari
       for (int f = 0; f < 3; ++f) {
         for (int g = 0; g < 3; ++g) std::copy(&base[g][0][0], &base[g][0][0] + kRows * kCols, &(*fields[g])[0][0]);
         std::vector<JacobianEntry> entries;
-        jacobianRow(i, j, f, entries, p);
+        jacobianRow({st, testCase()}, i, j, f, entries, p);
         double linear = 0;
         for (const JacobianEntry& e : entries) {
           ASSERT_LE(e.i, srcI);
@@ -139,14 +146,14 @@ double at(const std::vector<double>& v, int i, int j, int f) {
 }  // namespace
 
 TEST(StabilityModes, AtGrAndPrZeroTheLeadingModesAreThoseOfTheFivePointLaplacian) {
-  resetState();
-  Gr = 0;
-  Pr = 0;
+  setInitialState(st, testCase() = Case{});  // every field and number zero
+  testCase().Gr = 0;
+  testCase().Pr = 0;
   PetscOptionsSetValue(nullptr, "-stability_nev", "4");
   // Odd about the axis: the modes with an even k; the held source node lies
   // on the axis, where they vanish: exactly the walls-only Laplacian.
   LeadingMode opposite;
-  ASSERT_EQ(leadingMode(ModeClass::Opposite, &opposite), 0);
+  ASSERT_EQ(leadingMode({st, testCase()}, ModeClass::Opposite, &opposite), 0);
   ASSERT_TRUE(opposite.found);
   const double odd = laplacianMode(2, 1);
   bool listed = false;
@@ -160,7 +167,7 @@ TEST(StabilityModes, AtGrAndPrZeroTheLeadingModesAreThoseOfTheFivePointLaplacian
   // by no more than to the second), and an eigenvector of the five-point
   // Laplacian with the source held, in T alone.
   LeadingMode same;
-  ASSERT_EQ(leadingMode(ModeClass::Same, &same), 0);
+  ASSERT_EQ(leadingMode({st, testCase()}, ModeClass::Same, &same), 0);
   ASSERT_TRUE(same.found);
   EXPECT_EQ(same.im, 0.0);
   EXPECT_LT(same.re, laplacianMode(1, 1));

@@ -22,11 +22,18 @@
 #include "steady/forcing.h"
 #include "steady/jacobian.h"
 #include "steady/residual.h"
+#include "state/initial_state.h"
 #include "tests/test_support.h"
 
 using namespace plume;
 using namespace plume::steady;
 using namespace plume::testing;
+
+namespace {
+// The state the tests run on, its fields by name.
+State& st = testState();
+Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
+}  // namespace
 
 namespace {
 
@@ -35,9 +42,9 @@ using Nodes = std::vector<NodeValues>;
 // Random unknowns in the fields (Psi small enough for moderate face Peclet
 // numbers, so the weights are away from their kinks), copied out node by node.
 Nodes randomState(std::uint64_t seed) {
-  resetState();
-  Gr = 3e4;
-  Pr = 0.71;
+  setInitialState(st, testCase() = Case{});  // every field and number zero
+  testCase().Gr = 3e4;
+  testCase().Pr = 0.71;
   fillRandom(T, seed, -1, 1);
   fillRandom(Omega, seed + 1, -50, 50);
   fillRandom(Psi, seed + 2, -2e-3, 2e-3);
@@ -54,7 +61,8 @@ Nodes randomState(std::uint64_t seed) {
 void load(const Nodes& u) {
   std::vector<const NodeValues*> rows(kUnknownRows);
   for (int r = 0; r < kUnknownRows; ++r) rows[r] = &u[std::size_t(r) * kUnknownCols];
-  loadState({3e4, 0.71, 1, 0.3, 0.25, -0.5}, rows.data(), {0, 0, kUnknownRows, kUnknownCols});
+  testCase() = {3e4, 0.71, 1, 0.3, 0.25, -0.5};
+  loadState(st, rows.data(), {0, 0, kUnknownRows, kUnknownCols});
 }
 
 NodeValues& at(Nodes& u, int i, int j) { return u[std::size_t(i - 1) * kUnknownCols + (j - 1)]; }
@@ -69,7 +77,7 @@ TEST(SteadyResidual, IsOneJacobiApplicationOfTheNodeUpdates) {
   load(u);
   std::vector<NodeValues> r;
   for (int i = 1; i <= srcI; ++i)
-    for (int j = 1; j < NY; ++j) r.push_back(nodeResidual(i, j, at(u, i, j)));
+    for (int j = 1; j < NY; ++j) r.push_back(nodeResidual({st, testCase()}, i, j, at(u, i, j)));
 
   // The same state completed here by the wall rule, the mirror rule and the
   // held source values, then every node updated from it at once.
@@ -86,8 +94,8 @@ TEST(SteadyResidual, IsOneJacobiApplicationOfTheNodeUpdates) {
       if (i == srcI && j == srcJ)
         want = {own.t - 1, own.omega, own.psi};
       else
-        want = {own.t - temperatureUpdate(i, j, plainGet), own.omega - vorticityUpdate(i, j, plainGet),
-                own.psi - streamFunctionUpdate(i, j, plainGet)};
+        want = {own.t - temperatureUpdate(st, testCase(), i, j, plainGet), own.omega - vorticityUpdate(st, testCase(), i, j, plainGet),
+                own.psi - streamFunctionUpdate(st, i, j, plainGet)};
       for (int f = 0; f < 3; ++f) differing += !sameBits(component(r[k], f), component(want, f));
     }
   EXPECT_EQ(differing, 0u);
@@ -101,7 +109,7 @@ TEST(SteadyJacobian, AgreesWithFiniteDifferencesOfTheResidual) {
     for (int f = 0; f < 3; ++f) {
       load(u);
       std::vector<JacobianEntry> entries;
-      jacobianRow(i, j, f, entries);
+      jacobianRow({st, testCase()}, i, j, f, entries);
       std::map<std::tuple<int, int, int>, double> analytic;
       for (const JacobianEntry& e : entries) analytic[{e.i, e.j, e.field}] += e.value;
       // Every unknown of the 3 x 3 box, by central differences.
@@ -115,10 +123,10 @@ TEST(SteadyJacobian, AgreesWithFiniteDifferencesOfTheResidual) {
             const double x0 = x, step = g == 2 ? 1e-6 : 1e-2;
             x = x0 + step;
             load(u);
-            double plus = component(nodeResidual(i, j, at(u, i, j)), f);
+            double plus = component(nodeResidual({st, testCase()}, i, j, at(u, i, j)), f);
             x = x0 - step;
             load(u);
-            double minus = component(nodeResidual(i, j, at(u, i, j)), f);
+            double minus = component(nodeResidual({st, testCase()}, i, j, at(u, i, j)), f);
             x = x0;
             double fd = (plus - minus) / (2 * step);
             auto it = analytic.find({ni, nj, g});

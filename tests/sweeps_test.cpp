@@ -11,6 +11,12 @@ using namespace plume;
 using namespace plume::testing;
 
 namespace {
+// The state the tests run on, its fields by name.
+State& st = testState();
+Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
+}  // namespace
+
+namespace {
 
 // Stream-function update from its five inputs, in the order of the Poisson step.
 double poisson(double west, double east, double south, double north, double omega) {
@@ -23,10 +29,12 @@ double mean(double south, double west, double east, double north) {
   return (((w * south + w * west) + w * east) + w * north) / p;
 }
 
+void sweepTemperature() { literal::sweepTemperature(st, testCase()); }
 void sweepVorticity() {
   double sums[4] = {};
-  literal::sweepVorticity(sums);
+  literal::sweepVorticity(st, testCase(), sums);
 }
+void sweepStreamFunction() { literal::sweepStreamFunction(st); }
 
 }  // namespace
 
@@ -35,18 +43,17 @@ TEST(Sweeps, EachKeepsWallsAndSourceRewritesItsHalfAndMirrorsIt) {
     Field* field;
     int sign;
     void (*run)();
-  } sweeps[] = {{&T, 1, literal::sweepTemperature},
+  } sweeps[] = {{&T, 1, sweepTemperature},
                 {&Omega, -1, sweepVorticity},
-                {&Psi, -1, literal::sweepStreamFunction}};
+                {&Psi, -1, sweepStreamFunction}};
   for (int threads : {1, 4})
     for (const auto& sweep : sweeps) {
       ThreadCount team(threads);
-      resetState();
       fillRandom(Psi, 21, -1e-3, 1e-3);
       fillRandom(Omega, 22, -1.0, 1.0);
       fillRandom(T, 23, 0.0, 1.0);
-      Gr = 1e4;
-      Pr = 0.71;
+      testCase().Gr = 1e4;
+      testCase().Pr = 0.71;
       const FieldCopy old = copyOf(*sweep.field);
       sweep.run();
       const Field& f = *sweep.field;
@@ -64,12 +71,11 @@ TEST(Sweeps, EachKeepsWallsAndSourceRewritesItsHalfAndMirrorsIt) {
 
 TEST(Sweeps, BandsRunInOrderEachReadingItsEdgeRowsAsOneThreadWould) {
   ThreadCount team(1);
-  resetState();
   // One thread: row 150 (first of band 1) sees row 151 as it was, row 151
   // (last of band 2) the new row 150; likewise 300/301 and 450/451.
   for (int edge : {150, 300, 450}) Psi[edge + 1][500] = Omega[edge][400] = 1.0;
   Psi[100][800] = 1.0;  // an old value: the updates give it no weight
-  literal::sweepStreamFunction();
+  sweepStreamFunction();
   const double p = poisson(0, 0, 0, 0, 1);
   for (int edge : {150, 300, 450}) {
     EXPECT_EQ(Psi[edge][500], poisson(0, 1, 0, 0, 0)) << edge;
@@ -84,11 +90,10 @@ TEST(Sweeps, BandsRunInOrderEachReadingItsEdgeRowsAsOneThreadWould) {
 
 TEST(Sweeps, AxisRowRunsOutwardsFromTheSourceBeforeTheRowBelowIt) {
   ThreadCount team(1);
-  resetState();
-  T[600][20] = Pr = 1.0;
-  literal::sweepTemperature();
+  T[600][20] = testCase().Pr = 1.0;
+  sweepTemperature();
   Psi[600][20] = 1.0;  // an artificial value, as the temperature's
-  literal::sweepStreamFunction();
+  sweepStreamFunction();
   // The axis row goes 21 -> 919, then 19 -> 1, each half from the source;
   // row 599 comes after it.
   double psi[921] = {}, t[921] = {};

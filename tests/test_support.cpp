@@ -49,18 +49,21 @@ std::vector<std::string> filesBelow(const std::filesystem::path& dir) {
   return out;
 }
 
-void resetState() {
-  std::memset(Psi, 0, sizeof Psi);
-  std::memset(Omega, 0, sizeof Omega);
-  std::memset(T, 0, sizeof T);
-  Gr = Pr = omegaSqSum = 0.0;
+State& testState() {
+  static State s;
+  return s;
 }
 
-void restoreState(const StateCopy& s) {
-  std::copy(s.psi.begin(), s.psi.end(), &Psi[0][0]);
-  std::copy(s.omega.begin(), s.omega.end(), &Omega[0][0]);
-  std::copy(s.t.begin(), s.t.end(), &T[0][0]);
-  omegaSqSum = s.omegaSqSum;
+Case& testCase() {
+  static Case c;
+  return c;
+}
+
+void restoreState(const StateCopy& copy, State& s) {
+  std::copy(copy.psi.begin(), copy.psi.end(), &s.Psi[0][0]);
+  std::copy(copy.omega.begin(), copy.omega.end(), &s.Omega[0][0]);
+  std::copy(copy.t.begin(), copy.t.end(), &s.T[0][0]);
+  s.omegaSqSum = copy.omegaSqSum;
 }
 
 long countDifferences(const Field& f, const FieldCopy& copy, std::string* where) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "state/grid.h"
+#include "state/state.h"
 
 namespace plume::testing {
 
@@ -63,8 +63,10 @@ std::string readFile(const std::filesystem::path& path);
 // Regular files below `dir`, as paths relative to it, sorted.
 std::vector<std::string> filesBelow(const std::filesystem::path& dir);
 
-// Resets the process-wide fields and scalars to their start-up state.
-void resetState();
+// The state the tests run the solver on, in static storage as the programs
+// keep theirs (zero at start-up), and the case it is run for.
+State& testState();
+Case& testCase();
 
 // Copies of the fields and omegaSqSum, to compare or restore.
 using FieldCopy = std::vector<double>;
@@ -73,8 +75,10 @@ struct StateCopy {
   FieldCopy psi, omega, t;
   double omegaSqSum;
 };
-inline StateCopy saveState() { return {copyOf(Psi), copyOf(Omega), copyOf(T), omegaSqSum}; }
-void restoreState(const StateCopy& s);
+inline StateCopy saveState(const State& s = testState()) {
+  return {copyOf(s.Psi), copyOf(s.Omega), copyOf(s.T), s.omegaSqSum};
+}
+void restoreState(const StateCopy& copy, State& s = testState());
 
 // Same bits (so -0.0 differs from +0.0 and a NaN equals itself).
 inline bool sameBits(double a, double b) {

@@ -5,24 +5,30 @@
 
 #include <string>
 
-#include "run/outer_loop.h"
+#include "solver/iteration_step.h"
 #include "solver/sweeps_literal.h"
+#include "state/initial_state.h"
 #include "state/parameters.h"
 #include "tests/test_support.h"
 
 using namespace plume;
 using namespace plume::testing;
 
+namespace {
+// The state the tests run on, its fields by name.
+State& st = testState();
+Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
+}  // namespace
+
 TEST(Trace, WritesTheFieldsAndMeasuresOfTheIterations) {
   ScratchDir dir;
   makeWorkingDir(dir.path, "100000 0.71 0.5 0 0 0\n", false);
   std::string sums;
   ThreadCount team(1);
-  resetState();
-  setInitialState({1e5, 0.71, 0.5, 0, 0, 0});
+  setInitialState(st, testCase() = Case{1e5, 0.71, 0.5, 0, 0, 0});
   for (int k = 0; k < 3; ++k) {
-    bareIteration(literal::iterationStep);
-    sums += std::to_string(k) + "\t" + cFormat("%.17g", omegaSqSum) + "\n";
+    bareIteration(st, [&](State& s) { literal::iterationStep(s, testCase()); });
+    sums += std::to_string(k) + "\t" + cFormat("%.17g", st.omegaSqSum) + "\n";
   }
   // Little-endian doubles, row-major: the bytes of the fields in memory here.
   const std::string want[4] = {sums, std::string((const char*)T, sizeof T),

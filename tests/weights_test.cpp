@@ -9,10 +9,17 @@
 
 #include "solver/node_update.h"
 #include "solver/weights.h"
+#include "state/initial_state.h"
 #include "tests/test_support.h"
 
 using namespace plume;
 using namespace plume::testing;
+
+namespace {
+// The state the tests run on, its fields by name.
+State& st = testState();
+Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
+}  // namespace
 
 namespace {
 
@@ -39,8 +46,8 @@ constexpr int i = 300, j = 400;
 //   aE = (2/5 + 3)/h^2 = (17/5)/h^2       aN = 1/3/h^2
 //   aP = (5/2 + 2/3 + 17/5 + 1/3)/h^2 = (69/10)/h^2
 void setMovingFlow() {
-  resetState();
-  Pr = 0.5;
+  setInitialState(st, testCase() = Case{});  // every field and number zero
+  testCase().Pr = 0.5;
   const double psi[3][3] = {{1, 2, 13}, {6, 17, 10}, {3, 8, -25}};  // [i - 1 + di][j - 1 + dj]
   for (int di = 0; di < 3; ++di)
     for (int dj = 0; dj < 3; ++dj) Psi[i - 1 + di][j - 1 + dj] = psi[di][dj];
@@ -53,17 +60,17 @@ void expectNear(double got, double want) { EXPECT_NEAR(got, want, 1e-14 * std::a
 
 TEST(Weights, EachFaceTakesItsOwnVelocityAndUpwindSide) {
   setMovingFlow();
-  expectNear(aW(i, j, Pr), (5.0 / 2) / kStepSq);
-  expectNear(aS(i, j, Pr), (2.0 / 3) / kStepSq);
-  expectNear(aE(i, j, Pr), (17.0 / 5) / kStepSq);
-  expectNear(aN(i, j, Pr), (1.0 / 3) / kStepSq);
-  expectNear(aP(i, j, Pr), (69.0 / 10) / kStepSq);
+  expectNear(aW(Psi, i, j, testCase().Pr), (5.0 / 2) / kStepSq);
+  expectNear(aS(Psi, i, j, testCase().Pr), (2.0 / 3) / kStepSq);
+  expectNear(aE(Psi, i, j, testCase().Pr), (17.0 / 5) / kStepSq);
+  expectNear(aN(Psi, i, j, testCase().Pr), (1.0 / 3) / kStepSq);
+  expectNear(aP(Psi, i, j, testCase().Pr), (69.0 / 10) / kStepSq);
 }
 
 TEST(Weights, AStillFaceGivesExactlyTheDiffusiveWeight) {
   setMovingFlow();
   Psi[i][j + 1] = -6;  // west ((13 - 1) - 6) - 6 = 0: damping 1, no upwind part
-  EXPECT_EQ(aW(i, j, Pr), 1 / kStepSq);
+  EXPECT_EQ(aW(Psi, i, j, testCase().Pr), 1 / kStepSq);
 }
 
 // The temperature at (i, j) from its neighbours west 2, south 3, east 5,
@@ -72,7 +79,7 @@ TEST(NodeUpdate, TemperatureIsTheWeightedMeanOfItsNeighbours) {
   setMovingFlow();
   T[i - 1][j] = 2, T[i][j - 1] = 3, T[i + 1][j] = 5, T[i][j + 1] = -6;
   T[i][j] = 0.25;  // the old value has weight 0
-  expectNear(temperatureUpdate(i, j, plainGet), 220.0 / 69);
+  expectNear(temperatureUpdate(st, testCase(), i, j, plainGet), 220.0 / 69);
 }
 
 // The vorticity at (i, j) from its neighbours west 4, south -3, east 10,
@@ -81,8 +88,8 @@ TEST(NodeUpdate, TemperatureIsTheWeightedMeanOfItsNeighbours) {
 // (3 * 600 * 12000 * h^2): (45 + 15) / (69/10) = 60*10/69.
 TEST(NodeUpdate, VorticityAddsTheBuoyancyOfTheTemperatureAcrossTheNode) {
   setMovingFlow();
-  Gr = 12000;
+  testCase().Gr = 12000;
   T[i - 1][j] = 2, T[i][j - 1] = 3, T[i + 1][j] = 5, T[i][j + 1] = -6;
   Omega[i - 1][j] = 4, Omega[i][j - 1] = -3, Omega[i + 1][j] = 10, Omega[i][j + 1] = 9;
-  expectNear(vorticityUpdate(i, j, plainGet), 600.0 / 69);
+  expectNear(vorticityUpdate(st, testCase(), i, j, plainGet), 600.0 / 69);
 }

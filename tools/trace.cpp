@@ -17,13 +17,10 @@
 
 #include "output/checkpoint.h"
 #include "platform/platform.h"
-#include "run/outer_loop.h"
-#include "run/segments.h"
 #include "solver/iteration_step.h"
 #include "solver/mirror.h"
 #include "solver/sweeps_literal.h"
-#include "state/grid.h"
-#include "state/parameters.h"
+#include "state/initial_state.h"
 
 namespace {
 
@@ -55,36 +52,39 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "plume-trace: N must be a whole number >= 0\n");
     return 64;
   }
-  void (*step)() = (argc == 4 && std::strcmp(argv[3], "literal") == 0) ? literal::iterationStep
-                                                                         : iterationStep;
+  void (*step)(State&, const Case&) =
+      (argc == 4 && std::strcmp(argv[3], "literal") == 0) ? literal::iterationStep : iterationStep;
+  static State s;
+  Case c;
   initConsole();
   long first = 0;
   if (from != nullptr) {
     // The checkpoint holds its own parameters; no parameter file is read.
-    CheckpointRead read = readCheckpoint(from, nullptr);
+    CheckpointRead read = readCheckpoint(from, nullptr, s, c);
     if (read.status != CheckpointStatus::Loaded) {
       consoleWrite(read.message);
       return 1;
     }
     first = static_cast<long>(read.meta.completedIterations);
-  } else if (!startFromParameterFile()) {
+  } else if (!startFromParameterFile(s, c)) {
     return 1;
   }
 
   std::string sums;
   char line[64];
   for (long k = first; k < first + n; ++k) {
-    bareIteration(step);
-    std::snprintf(line, sizeof line, "%ld\t%.17g\n", k, omegaSqSum);
+    bareIteration(s, [&c, step](State& st) { step(st, c); });
+    std::snprintf(line, sizeof line, "%ld\t%.17g\n", k, s.omegaSqSum);
     sums += line;
   }
 
-  mirrorHalf(T, Omega, Psi);
+  mirrorHalf(s.T, s.Omega, s.Psi);
   std::string dir = argv[2];
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
-  bool ok = writeBytes(dir + "/T.f64", T, sizeof T) && writeBytes(dir + "/Omega.f64", Omega, sizeof Omega) &&
-            writeBytes(dir + "/Psi.f64", Psi, sizeof Psi) &&
+  bool ok = writeBytes(dir + "/T.f64", s.T, sizeof s.T) &&
+            writeBytes(dir + "/Omega.f64", s.Omega, sizeof s.Omega) &&
+            writeBytes(dir + "/Psi.f64", s.Psi, sizeof s.Psi) &&
             writeBytes(dir + "/omegaSqSum.txt", sums.data(), sums.size());
   if (!ok) {
     std::fprintf(stderr, "plume-trace: cannot write into %s\n", dir.c_str());

@@ -1,9 +1,9 @@
-#include "run/summary.h"
+#include "output/run_summary.h"
 
 #include "platform/number_format.h"
 #include "platform/platform.h"
 #include "platform/text.h"
-#include "state/grid.h"
+#include "state/state.h"
 
 namespace plume {
 
@@ -20,15 +20,15 @@ void appendDuration(std::string& s, double elapsedSeconds) {
 
 }  // namespace
 
-std::string runSummary(double elapsedSeconds, double totalSeconds) {
+std::string runSummary(const Case& c, double elapsedSeconds, double totalSeconds) {
   std::string s = ru("Размерность сетки = ").str();
   appendInteger(s, NY);
   s += '*';
   appendInteger(s, NX);
   s += "\nGr = ";
-  appendNumber(s, Gr);
+  appendNumber(s, c.Gr);
   s += "\tPr = ";
-  appendNumber(s, Pr);
+  appendNumber(s, c.Pr);
   s += '\n';
   s += ru("Понадобилось времени: ");
   appendDuration(s, elapsedSeconds);
@@ -40,8 +40,8 @@ std::string runSummary(double elapsedSeconds, double totalSeconds) {
   return s;
 }
 
-void reportRun(double elapsedSeconds, double totalSeconds) {
-  std::string summary = runSummary(elapsedSeconds, totalSeconds);
+void reportRun(const Case& c, double elapsedSeconds, double totalSeconds) {
+  std::string summary = runSummary(c, elapsedSeconds, totalSeconds);
   consoleWrite(summary);
   if (!writeFileAtomically(reportFileName(), summary, FileKind::Text))
     consoleWrite(ru("Предупреждение: не удалось записать файл 'Отчет.txt'\n"));
