@@ -71,7 +71,8 @@ int main(int argc, char** argv) {
   if (SlepcInitialize(&argc, &argv, nullptr, nullptr) != 0) return 1;
   LeadingMode same, opposite, whole;
   int status = 1;
-  if (leadingMode({state, c}, ModeClass::Same, &same) == 0 && leadingMode({state, c}, ModeClass::Opposite, &opposite) == 0 &&
+  if (leadingMode({state, c}, ModeClass::Same, &same) == 0 &&
+      leadingMode({state, c}, ModeClass::Opposite, &opposite) == 0 &&
       leadingMode({state, c}, ModeClass::Whole, &whole) == 0) {
     print("same symmetry", same);
     print("opposite symmetry", opposite);

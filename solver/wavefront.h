@@ -39,7 +39,6 @@ namespace {
 
 constexpr int kBlocks = (kLast + 7 + 7) / 8;  // blocks of eight steps per group
 constexpr int kLag = 2;                       // blocks between consecutive groups
-constexpr int kWindow = 3;                    // groups in flight at once
 constexpr int kPrefetchBlocks = 3;            // how far ahead rows are fetched
 // Nodes of the band sum added per step: enough to keep up with the wavefront
 // (eight rows of 919 nodes in 116 blocks of eight steps).
@@ -200,30 +199,26 @@ inline void withWeights(const BlockWeights& bw, Body body) {
     body(Weights{bw.w});
 }
 
-// Weights ahead of a sweep's wavefront: the weights of group q's block b sit
-// in ring[q][b % 2], computed just before the group's block b-1 runs (block
-// 0's with it). `rows[q]`: the Psi rows group q reads.
-struct WeightsAhead {
-  int band;
-  PsiRows rows[kMaxGroups];
-  BlockWeights ring[kMaxGroups][2];
+// The weights ahead of a sweep's wavefront in one band (WeightsAhead,
+// kernel_workspace.h, held by the workspace), with what the wavefront does
+// with them.
+struct Ahead {
+  WeightsAhead& d;
 
-  const Field* field;  // the field the sweep updates
-  bool vorticity;      // the sweep updates Omega and Psi (reads Psi at every block)
-  double pr;           // Pr of the case
-
+  // The weights of group q's block b, and the prefetch of the rows a few
+  // blocks later.
   void compute(int q, int b) {
     const int c0 = 1 + 8 * b;
-    const Group g = groupOf(band, q);
+    const Group g = groupOf(d.band, q);
     const int n = g.rows;
-    BlockWeights& out = ring[q][b & 1];
+    BlockWeights& out = d.ring[q][b & 1];
     if (b >= 2 && b <= kBlocks - 4)
-      blockWeights<true>(rows[q], pr, n, c0, out);
+      blockWeights<true>(d.rows[q], d.pr, n, c0, out);
     else
-      blockWeights<false>(rows[q], pr, n, c0, out);
+      blockWeights<false>(d.rows[q], d.pr, n, c0, out);
     // Psi: for the weights where the flow moves here, and for the stream
     // function in the vorticity sweep.
-    prefetch(q, g, c0 + 8 * kPrefetchBlocks, !out.still || vorticity);
+    prefetch(q, g, c0 + 8 * kPrefetchBlocks, !out.still || d.vorticity);
   }
   // The sweep reads its rows in as many streams as rows in flight, more than
   // the hardware prefetcher follows: fetch the next line of each, the Psi
@@ -232,8 +227,8 @@ struct WeightsAhead {
   void prefetch(int q, const Group& g, int c0, bool psi) const {
     if (c0 + 10 > NY) return;
     if (psi)
-      for (int m = 0; m <= g.rows + 1; ++m) __builtin_prefetch(rows[q].row[m] + c0 - m + 10);
-    for (int k = 0; k <= g.rows; ++k) __builtin_prefetch(&(*field)[g.r - k][c0 - k + 8]);
+      for (int m = 0; m <= g.rows + 1; ++m) __builtin_prefetch(d.rows[q].row[m] + c0 - m + 10);
+    for (int k = 0; k <= g.rows; ++k) __builtin_prefetch(&(*d.field)[g.r - k][c0 - k + 8]);
   }
 
   // Before group q runs block b.
@@ -241,25 +236,20 @@ struct WeightsAhead {
     if (b == 0) compute(q, 0);
     if (b + 1 < kBlocks) compute(q, b + 1);
   }
-  const BlockWeights& of(int q, int b) const { return ring[q][b & 1]; }
+  const BlockWeights& of(int q, int b) const { return d.ring[q][b & 1]; }
 };
-// One per thread. Each sweep binds a reference to it once: on builds where
-// thread-local storage is emulated (MinGW), every access by name is a call.
-thread_local WeightsAhead threadAhead;
 
-// Calm bits of Psi as it is before the iteration, for the rows a band's
-// groups read (the band's rows and the rows next to it); the temperature
-// sweep finds them, the vorticity sweep reuses them.
-CalmRow bandCalm[kBands][kBandRows + 3];
-
-inline CalmRow& calmOf(int band, int i) { return bandCalm[band][i - kBandBottom[band] + 1]; }
+// The calm bits of row i in band `band`'s rows (Workspace::bandCalm).
+inline CalmRow& calmOf(Workspace& ws, int band, int i) {
+  return ws.bandCalm[band][i - kBandBottom[band] + 1];
+}
 
 // The calm bits of the rows a band's groups read, before its temperature
 // sweep.
-void findCalmRows(const Field& psi, double pr, int band) {
+void findCalmRows(Workspace& ws, const Field& psi, double pr, int band) {
   const Vec limit = vset(stillLimit(pr));
   for (int i = kBandBottom[band] - 1; i <= kBandTop[band] + 1; ++i)
-    calmRow(psi, i, limit, calmOf(band, i));
+    calmRow(psi, i, limit, calmOf(ws, band, i));
 }
 
 // A row's range flag is found when a block first asks for it, in the
@@ -267,23 +257,20 @@ void findCalmRows(const Field& psi, double pr, int band) {
 // for the same rows' flags (its blocks test the same calm bits); should it
 // ask for another, Psi has moved on, and the row counts as out of range: the
 // checked divisions give the same bits, only slower.
-void closeRangeFlags(int band) {
-  for (CalmRow& c : bandCalm[band])
+void closeRangeFlags(Workspace& ws, int band) {
+  for (CalmRow& c : ws.bandCalm[band])
     if (c.inRange < 0) c.inRange = 0;
 }
 
-// The skewed calm bits of each group's rows (found with the calm rows).
-alignas(8) unsigned char bandSkewedCalm[kBands][kMaxGroups][8 * kCalmWords];
-
 // Group q's Psi rows straight from Psi (no sweep writes them meanwhile).
-inline PsiRows psiRowsOf(const Field& psi, int band, int q) {
+inline PsiRows psiRowsOf(Workspace& ws, const Field& psi, int band, int q) {
   const Group g = groupOf(band, q);
   PsiRows p{};
   for (int m = 0; m <= g.rows + 1; ++m) {
     p.row[m] = psi[g.r + 1 - m];
-    p.calm[m] = &calmOf(band, g.r + 1 - m);
+    p.calm[m] = &calmOf(ws, band, g.r + 1 - m);
   }
-  p.skewedCalm = bandSkewedCalm[band][q];
+  p.skewedCalm = ws.bandSkewedCalm[band][q];
   return p;
 }
 
@@ -331,8 +318,8 @@ inline Vec relaxed(Vec g, Vec old) { return vadd(g, vmul(vset(relaxWeight), old)
 // independent of each other (two blocks apart), and their chains of
 // dependent operations then overlap.
 template <class Prepare, class Block, class Interleaved, class Finish>
-void pipeline(int band, WeightsAhead& ahead, Prepare prepare, Block block, Interleaved interleaved,
-              Finish finish) {
+void pipeline(Workspace& ws, int band, Ahead ahead, Prepare prepare, Block block,
+              Interleaved interleaved, Finish finish) {
   const int groups = groupCount(band);
   for (int q0 = 0; q0 < groups; q0 += kWindow) {
     const int q1 = q0 + kWindow < groups ? q0 + kWindow : groups;
@@ -341,7 +328,7 @@ void pipeline(int band, WeightsAhead& ahead, Prepare prepare, Block block, Inter
       if (q1 - q0 == kWindow && q1 < groups && t - kLag * (kWindow - 1) >= 1 && t < kBlocks - 2) {
         for (int m = 0; m < kWindow; ++m) ahead.before(q0 + m, t - kLag * m);
         interleaved(q0, t);
-        if (q0 == 0) publishFirstRow(band, 1 + 8 * t + 7);
+        if (q0 == 0) publishFirstRow(ws, band, 1 + 8 * t + 7);
         continue;
       }
       for (int q = q0; q < q1; ++q) {
@@ -350,13 +337,13 @@ void pipeline(int band, WeightsAhead& ahead, Prepare prepare, Block block, Inter
         if (b >= kBlocks) continue;
         const int c0 = 1 + 8 * b;
         const int reach = c0 + 7 < kLast ? c0 + 7 : kLast;
-        if (q == groups - 1 && band > 0) awaitFirstRow(band - 1, reach);
+        if (q == groups - 1 && band > 0) awaitFirstRow(ws, band - 1, reach);
         ahead.before(q, b);
         if (b >= 1 && b < kBlocks - 2 && groupOf(band, q).rows == 8)
           block(q, c0, std::true_type{});
         else
           block(q, c0, std::false_type{});
-        if (q == 0) publishFirstRow(band, reach);
+        if (q == 0) publishFirstRow(ws, band, reach);
       }
     }
     finish(q0, q1);
@@ -367,7 +354,7 @@ void pipeline(int band, WeightsAhead& ahead, Prepare prepare, Block block, Inter
 // weights of group q0+m's block, all of them the constant when every block
 // is still; each block's weights picked once, not at every step.
 template <class Steps>
-inline void withWindowWeights(const WeightsAhead& ahead, int q0, int t, Steps steps) {
+inline void withWindowWeights(Ahead ahead, int q0, int t, Steps steps) {
   bool still = true;
   for (int m = 0; m < kWindow && still; ++m) still = ahead.of(q0 + m, t - kLag * m).still;
   if (still) {
@@ -396,26 +383,26 @@ template <bool Full, class W>
   return v;
 }
 
-void temperatureRowsSimd(State& st, double pr, int band) {
+void temperatureRowsSimd(State& st, Workspace& ws, double pr, int band) {
   Field& T = st.T;
   const int groups = groupCount(band);
-  WeightsAhead& ahead = threadAhead;
-  ahead.band = band;
-  ahead.field = &T;
-  ahead.vorticity = false;
-  ahead.pr = pr;
-  findCalmRows(st.Psi, pr, band);
+  Ahead ahead{ws.ahead[band]};
+  ahead.d.band = band;
+  ahead.d.field = &T;
+  ahead.d.vorticity = false;
+  ahead.d.pr = pr;
+  findCalmRows(ws, st.Psi, pr, band);
   for (int q = 0; q < groups; ++q) {
-    ahead.rows[q] = psiRowsOf(st.Psi, band, q);
-    skewCalmRows(ahead.rows[q].calm, groupOf(band, q).rows + 2, bandSkewedCalm[band][q]);
+    ahead.d.rows[q] = psiRowsOf(ws, st.Psi, band, q);
+    skewCalmRows(ahead.d.rows[q].calm, groupOf(band, q).rows + 2, ws.bandSkewedCalm[band][q]);
   }
   Carry carry[kMaxGroups];
   for (int q = 0; q < groups; ++q) carry[q] = startCarry(T, groupOf(band, q));
   auto prepare = [](int, int) {};
-  pipeline(band, ahead, prepare, [&](int q, int c0, auto full) {
+  pipeline(ws, band, ahead, prepare, [&](int q, int c0, auto full) {
     constexpr bool Full = decltype(full)::value;
     const Group g = groupOf(band, q);
-    const double* topRow = q == 0 ? eastOfTop(band, edgeT, T) : T[g.r + 1];
+    const double* topRow = q == 0 ? eastOfTop(band, ws.edgeT, T) : T[g.r + 1];
     Carry& cr = carry[q];
     Inputs in;
     loadInputs<Full>(T, topRow, g, c0, cr, in);
@@ -433,7 +420,7 @@ void temperatureRowsSimd(State& st, double pr, int band) {
     for (int m = 0; m < kWindow; ++m) {
       const Group g = groupOf(band, q0 + m);
       cr[m] = carry[q0 + m];
-      const double* topRow = q0 + m == 0 ? eastOfTop(band, edgeT, T) : T[g.r + 1];
+      const double* topRow = q0 + m == 0 ? eastOfTop(band, ws.edgeT, T) : T[g.r + 1];
       loadInputs<true>(T, topRow, g, 1 + 8 * (t - kLag * m), cr[m], in[m]);
     }
     // Steps unrolled by two only: eight times three step bodies, for each
@@ -495,10 +482,7 @@ struct BandSum {
   }
 };
 
-// Buoyancy source ((T[i+1][j] - T[i-1][j]) / 2h) * Gr of the rows of a
-// window of groups: row r-k of group q0+m at threadWindowBuoyancy[8m + k].
-alignas(64) thread_local double threadWindowBuoyancy[kWindow * 8][kPad];
-
+// Buoyancy source ((T[i+1][j] - T[i-1][j]) / 2h) * Gr of row i.
 inline void computeBuoyancy(const Field& T, double Gr, int i, double* out) {
   const Vec gr = vset(Gr);
   for (int j = 1; j <= kLast; j += 8) {
@@ -530,20 +514,20 @@ template <bool Full, class W>
 
 // Rows 150, 300 and 450 and the axis row of Psi before the vorticity sweep
 // (the wavefront's weights read them while their bands update them).
-void copyPsiBefore(const Field& Psi) {
+void copyPsiBefore(Workspace& ws, const Field& Psi) {
   for (int b = 0; b + 1 < kBands; ++b)
-    for (int j = 0; j <= NY; ++j) edgePsiBelow[b][j] = Psi[kBandTop[b]][j];
-  for (int j = 0; j <= NY; ++j) axisPsiBefore[j] = Psi[kAxisRow][j];
+    for (int j = 0; j <= NY; ++j) ws.edgePsiBelow[b][j] = Psi[kBandTop[b]][j];
+  for (int j = 0; j <= NY; ++j) ws.axisPsiBefore[j] = Psi[kAxisRow][j];
 }
 
 // Psi rows for the weights of the vorticity sweep, as they were before it:
 // the row above each group from a copy (taken before the group above
 // updates it; the band's first group: the edge copies), the row below the
 // band from the previous band's copy of its first row.
-void vorticityPsiRows(const State& st, double pr, int band, WeightsAhead& ahead) {
+void vorticityPsiRows(const State& st, Workspace& ws, double pr, int band, WeightsAhead& ahead) {
   const Field& Psi = st.Psi;
   const int groups = groupCount(band);
-  closeRangeFlags(band);
+  closeRangeFlags(ws, band);
   ahead.band = band;
   ahead.field = &st.Omega;
   ahead.vorticity = true;
@@ -551,25 +535,25 @@ void vorticityPsiRows(const State& st, double pr, int band, WeightsAhead& ahead)
   for (int q = 0; q < groups; ++q) {
     const Group g = groupOf(band, q);
     PsiRows& p = ahead.rows[q];
-    p = psiRowsOf(Psi, band, q);
+    p = psiRowsOf(ws, Psi, band, q);
     if (q == 0) {
-      p.row[0] = band < kBands - 1 ? edgePsi[band] : axisPsiBefore;
+      p.row[0] = band < kBands - 1 ? ws.edgePsi[band] : ws.axisPsiBefore;
     } else {
-      std::copy_n(Psi[g.r + 1], NY + 1, psiAboveGroup[band][q]);
-      p.row[0] = psiAboveGroup[band][q];
+      std::copy_n(Psi[g.r + 1], NY + 1, ws.psiAboveGroup[band][q]);
+      p.row[0] = ws.psiAboveGroup[band][q];
     }
-    if (q == groups - 1 && band > 0) p.row[g.rows + 1] = edgePsiBelow[band - 1];
+    if (q == groups - 1 && band > 0) p.row[g.rows + 1] = ws.edgePsiBelow[band - 1];
   }
 }
 
-void vorticityRowsSimd(State& st, const Case& c, int band, double& sum) {
+void vorticityRowsSimd(State& st, Workspace& ws, const Case& c, int band, double& sum) {
   Field &Omega = st.Omega, &Psi = st.Psi;
   const Field& T = st.T;
   const double Gr = c.Gr;
   const int groups = groupCount(band);
-  WeightsAhead& ahead = threadAhead;
-  auto& windowBuoyancy = threadWindowBuoyancy;
-  vorticityPsiRows(st, c.Pr, band, ahead);
+  Ahead ahead{ws.ahead[band]};
+  auto& windowBuoyancy = ws.windowBuoyancy[band];
+  vorticityPsiRows(st, ws, c.Pr, band, ahead.d);
   Carry omegaCarry[kMaxGroups], psiCarry[kMaxGroups];
   for (int q = 0; q < groups; ++q) {
     omegaCarry[q] = startCarry(Omega, groupOf(band, q));
@@ -581,19 +565,20 @@ void vorticityRowsSimd(State& st, const Case& c, int band, double& sum) {
     window = q0;
     for (int q = q0; q < q1; ++q) {
       const Group g = groupOf(band, q);
-      for (int k = 0; k < g.rows; ++k) computeBuoyancy(T, Gr, g.r - k, windowBuoyancy[8 * (q - q0) + k]);
+      for (int k = 0; k < g.rows; ++k)
+        computeBuoyancy(T, Gr, g.r - k, windowBuoyancy[8 * (q - q0) + k]);
     }
   };
-  pipeline(band, ahead, prepare, [&](int q, int c0, auto full) {
+  pipeline(ws, band, ahead, prepare, [&](int q, int c0, auto full) {
     constexpr bool Full = decltype(full)::value;
     const Group g = groupOf(band, q);
     const bool first = q == 0;
     Carry& co = omegaCarry[q];
     Carry& cp = psiCarry[q];
     Inputs om, ps;
-    loadInputs<Full>(Omega, first ? eastOfTop(band, edgeOmega, Omega) : Omega[g.r + 1], g, c0, co,
-                     om);
-    loadInputs<Full>(Psi, first ? eastOfTop(band, edgePsi, Psi) : Psi[g.r + 1], g, c0, cp, ps);
+    loadInputs<Full>(Omega, first ? eastOfTop(band, ws.edgeOmega, Omega) : Omega[g.r + 1], g, c0,
+                     co, om);
+    loadInputs<Full>(Psi, first ? eastOfTop(band, ws.edgePsi, Psi) : Psi[g.r + 1], g, c0, cp, ps);
     Vec source[8];
     loadSkewed<Full>(windowBuoyancy[8 * (q - window)], -kPad, 0, c0, g.lanes, 1, kLast, source);
     withWeights(ahead.of(q, (c0 - 1) / 8), [&](const auto& wt) {
@@ -618,9 +603,9 @@ void vorticityRowsSimd(State& st, const Case& c, int band, double& sum) {
       co[m] = omegaCarry[q];
       cp[m] = psiCarry[q];
       const bool first = q == 0;
-      loadInputs<true>(Omega, first ? eastOfTop(band, edgeOmega, Omega) : Omega[g.r + 1], g, c0,
+      loadInputs<true>(Omega, first ? eastOfTop(band, ws.edgeOmega, Omega) : Omega[g.r + 1], g, c0,
                        co[m], om[m]);
-      loadInputs<true>(Psi, first ? eastOfTop(band, edgePsi, Psi) : Psi[g.r + 1], g, c0, cp[m],
+      loadInputs<true>(Psi, first ? eastOfTop(band, ws.edgePsi, Psi) : Psi[g.r + 1], g, c0, cp[m],
                        ps[m]);
       loadSkewed<true>(windowBuoyancy[8 * (q - window)], -kPad, 0, c0, 0xFF, 1, kLast, source[m]);
     }

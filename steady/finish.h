@@ -25,9 +25,10 @@ struct Finished {
 };
 
 // Writes state `s` of case `c`, as `outcome` found it: a converged one is
-// self-checked first (which iterates `s` on). The summary goes beside the files. `seconds` is the time of the solve, stored with the
-// checkpoint. For the first process only.
-// `stability`, where computed, goes into the summary.
+// self-checked first (which iterates `s` on). The summary goes beside the
+// files. `seconds` is the time of the solve, stored with the checkpoint.
+// For the first process only. `stability`, where computed, goes into the
+// summary.
 Finished finishState(State& s, const Case& c, const SolveOutcome& outcome, double seconds,
                      const StabilityFacts* stability = nullptr);
 

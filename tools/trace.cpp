@@ -52,9 +52,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "plume-trace: N must be a whole number >= 0\n");
     return 64;
   }
-  void (*step)(State&, const Case&) =
-      (argc == 4 && std::strcmp(argv[3], "literal") == 0) ? literal::iterationStep : iterationStep;
+  const bool literalSweeps = argc == 4 && std::strcmp(argv[3], "literal") == 0;
   static State s;
+  static kernel::Workspace ws;
   Case c;
   initConsole();
   long first = 0;
@@ -73,7 +73,12 @@ int main(int argc, char** argv) {
   std::string sums;
   char line[64];
   for (long k = first; k < first + n; ++k) {
-    bareIteration(s, [&c, step](State& st) { step(st, c); });
+    bareIteration(s, [&](State& st) {
+      if (literalSweeps)
+        literal::iterationStep(st, c);
+      else
+        iterationStep(st, c, ws);
+    });
     std::snprintf(line, sizeof line, "%ld\t%.17g\n", k, s.omegaSqSum);
     sums += line;
   }
