@@ -63,7 +63,8 @@ int main(int argc, char** argv) {
   }
   static State state;
   Case c;
-  CheckpointRead read = readCheckpoint(argv[1], nullptr, state, c);
+  CheckpointHistory history;
+  CheckpointRead read = readCheckpoint(argv[1], nullptr, state, c, history);
   if (read.status != CheckpointStatus::Loaded) {
     std::fprintf(stderr, "%s", read.message.c_str());
     return 1;

@@ -105,7 +105,8 @@ void keepState(Run& r, const BranchTableRow& row, const Case& c, const Derived& 
   std::string path = branchCheckpointPath(row.k, row.gr);
   writeCheckpointAt(path, *r.state, c,
                     {check.iterations, check.omegaSqSum, omp_get_wtime() - r.startTime, false,
-                     std::fabs(check.omegaSqSum - check.previousSum)});
+                     std::fabs(check.omegaSqSum - check.previousSum)},
+                    r.p.checkpoints);
   std::string summary = path.substr(0, path.size() - 4) + ".json";
   summary.replace(summary.find("checkpoint_"), 11, "summary_");
   writeFileAtomically(
@@ -217,7 +218,7 @@ PetscErrorCode startState(Run& r, BranchRequest& rq, Vec x, bool* ok) {
   PetscFunctionBeginUser;
   *ok = true;
   if (!rq.start.empty()) {
-    CheckpointRead read = readCheckpoint(rq.start, nullptr, *r.state, r.c);
+    CheckpointRead read = readCheckpoint(rq.start, nullptr, *r.state, r.c, r.p.checkpoints);
     *ok = read.status == CheckpointStatus::Loaded;
     if (!*ok) say(read.message);
     if (!*ok) PetscFunctionReturn(0);

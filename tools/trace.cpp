@@ -60,7 +60,8 @@ int main(int argc, char** argv) {
   long first = 0;
   if (from != nullptr) {
     // The checkpoint holds its own parameters; no parameter file is read.
-    CheckpointRead read = readCheckpoint(from, nullptr, s, c);
+    CheckpointHistory history;
+    CheckpointRead read = readCheckpoint(from, nullptr, s, c, history);
     if (read.status != CheckpointStatus::Loaded) {
       consoleWrite(read.message);
       return 1;
