@@ -75,19 +75,20 @@ void pipeline(Workspace& ws, int band, Ahead ahead, Prepare prepare, Block block
   }
 }
 
-// Runs steps(weights) for the window's blocks t, t-kLag, ...: weights(m) the
+// Runs steps(weights) for the blocks t, t-kLag, ... of a window of M groups
+// (one group: M = 1): weights(m) the
 // weights of group q0+m's block, all of them the constant when every block
 // is still; each block's weights picked once, not at every step.
-template <class Steps>
+template <int M, class Steps>
 inline void withWindowWeights(Ahead ahead, int q0, int t, Steps steps) {
   bool still = true;
-  for (int m = 0; m < kWindow && still; ++m) still = ahead.of(q0 + m, t - kLag * m).still;
+  for (int m = 0; m < M && still; ++m) still = ahead.of(q0 + m, t - kLag * m).still;
   if (still) {
     steps([](int) { return StillWeights{}; });
     return;
   }
-  Weights w[kWindow];
-  for (int m = 0; m < kWindow; ++m) w[m] = weightsOf(ahead.of(q0 + m, t - kLag * m));
+  Weights w[M];
+  for (int m = 0; m < M; ++m) w[m] = weightsOf(ahead.of(q0 + m, t - kLag * m));
   steps([&](int m) { return w[m]; });
 }
 

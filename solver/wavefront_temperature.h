@@ -23,6 +23,49 @@ template <bool Full, class W>
   return v;
 }
 
+// The temperature of the blocks of groups q0 .. q0+M-1 of a band, group
+// q0+m at block t - kLag*m: one group's block (M = 1, `Full` when it needs
+// no masks), or a window of kWindow groups whose blocks are full, run step
+// by step interleaved. Only the `active` lanes (nodes in range) carry their
+// value on.
+template <int M, bool Full>
+[[gnu::always_inline]] inline void temperatureBlocks(Field& T, const Workspace& ws, int band,
+                                                     Ahead ahead, Carry* carry, int q0, int t) {
+  Inputs in[M];
+  Carry cr[M];
+  Vec out[M][8];
+  for (int m = 0; m < M; ++m) {
+    const Group g = groupOf(band, q0 + m);
+    cr[m] = carry[q0 + m];
+    const double* topRow = q0 + m == 0 ? eastOfTop(band, ws.edgeT, T) : T[g.r + 1];
+    loadInputs<Full>(T, topRow, g, 1 + 8 * (t - kLag * m), cr[m], in[m]);
+  }
+  auto step = [&](auto weights, int m, int s) {
+    Mask active = kAllLanes;
+    if constexpr (!Full)
+      active = groupOf(band, q0 + m).lanes & activeLanes(1 + 8 * (t - kLag * m) + s);
+    out[m][s] = temperatureStep<Full>(weights(m), in[m], cr[m], s, active);
+  };
+  withWindowWeights<M>(ahead, q0, t, [&](auto weights) {
+    if constexpr (M == 1) {
+      for (int s = 0; s < 8; ++s) step(weights, 0, s);
+    } else {
+      // Steps unrolled by two only: eight times three step bodies, for each
+      // kind of weights, overflow the instruction cache (measured slower).
+#pragma GCC unroll 2
+      for (int s = 0; s < 8; ++s)
+#pragma GCC unroll 3
+        for (int m = 0; m < M; ++m) step(weights, m, s);
+    }
+  });
+  for (int m = 0; m < M; ++m) {
+    const Group g = groupOf(band, q0 + m);
+    storeSkewed<Full>(&T[0][0], g.r, 1 + 8 * (t - kLag * m), Full ? Mask(0xFF) : g.lanes, out[m]);
+    cr[m].old = in[m].north[8];
+    carry[q0 + m] = cr[m];
+  }
+}
+
 void temperatureRowsSimd(State& st, Workspace& ws, double pr, int band) {
   Field& T = st.T;
   const int groups = groupCount(band);
@@ -39,46 +82,13 @@ void temperatureRowsSimd(State& st, Workspace& ws, double pr, int band) {
   Carry carry[kMaxGroups];
   for (int q = 0; q < groups; ++q) carry[q] = startCarry(T, groupOf(band, q));
   auto prepare = [](int, int) {};
-  pipeline(ws, band, ahead, prepare, [&](int q, int c0, auto full) {
-    constexpr bool Full = decltype(full)::value;
-    const Group g = groupOf(band, q);
-    const double* topRow = q == 0 ? eastOfTop(band, ws.edgeT, T) : T[g.r + 1];
-    Carry& cr = carry[q];
-    Inputs in;
-    loadInputs<Full>(T, topRow, g, c0, cr, in);
-    withWeights(ahead.of(q, (c0 - 1) / 8), [&](const auto& wt) {
-      Vec out[8];
-      for (int s = 0; s < 8; ++s)
-        out[s] = temperatureStep<Full>(wt, in, cr, s, Full ? 0xFF : g.lanes & activeLanes(c0 + s));
-      storeSkewed<Full>(&T[0][0], g.r, c0, g.lanes, out);
-    });
-    cr.old = in.north[8];
-  }, [&](int q0, int t) {
-    Inputs in[kWindow];
-    Carry cr[kWindow];
-    Vec out[kWindow][8];
-    for (int m = 0; m < kWindow; ++m) {
-      const Group g = groupOf(band, q0 + m);
-      cr[m] = carry[q0 + m];
-      const double* topRow = q0 + m == 0 ? eastOfTop(band, ws.edgeT, T) : T[g.r + 1];
-      loadInputs<true>(T, topRow, g, 1 + 8 * (t - kLag * m), cr[m], in[m]);
-    }
-    // Steps unrolled by two only: eight times three step bodies, for each
-    // kind of weights, overflow the instruction cache (measured slower).
-    auto steps = [&](auto weights) {
-#pragma GCC unroll 2
-      for (int s = 0; s < 8; ++s)
-#pragma GCC unroll 3
-        for (int m = 0; m < kWindow; ++m)
-          out[m][s] = temperatureStep<true>(weights(m), in[m], cr[m], s, kAllLanes);
-    };
-    withWindowWeights(ahead, q0, t, steps);
-    for (int m = 0; m < kWindow; ++m) {
-      storeSkewed<true>(&T[0][0], groupOf(band, q0 + m).r, 1 + 8 * (t - kLag * m), 0xFF, out[m]);
-      cr[m].old = in[m].north[8];
-      carry[q0 + m] = cr[m];
-    }
-  }, [](int, int) {});
+  pipeline(
+      ws, band, ahead, prepare,
+      [&](int q, int c0, auto full) {
+        temperatureBlocks<1, decltype(full)::value>(T, ws, band, ahead, carry, q, (c0 - 1) / 8);
+      },
+      [&](int q0, int t) { temperatureBlocks<kWindow, true>(T, ws, band, ahead, carry, q0, t); },
+      [](int, int) {});
 }
 
 }  // namespace

@@ -85,6 +85,69 @@ template <bool Full, class W>
   outPsi = p;
 }
 
+// The vorticity and stream function of the blocks of groups q0 .. q0+M-1 of
+// a band, group q0+m at block t - kLag*m: one group's block (M = 1, `Full`
+// when it needs no masks), or a window of kWindow groups whose blocks are
+// full, run step by step interleaved; the band sum advances with the steps.
+// `buoyancy`: the source rows of the current window, whose first group is
+// `window`.
+template <int M, bool Full>
+[[gnu::always_inline]] inline void vorticityBlocks(Field& Omega, Field& Psi, const Workspace& ws,
+                                                   int band, Ahead ahead, Carry* omegaCarry,
+                                                   Carry* psiCarry,
+                                                   const double (&buoyancy)[kWindow * 8][kPad],
+                                                   int window, BandSum& bandSum, int q0, int t) {
+  Inputs om[M], ps[M];
+  Carry co[M], cp[M];
+  Vec source[M][8], outOmega[M][8], outPsi[M][8];
+  for (int m = 0; m < M; ++m) {
+    const int q = q0 + m, c0 = 1 + 8 * (t - kLag * m);
+    const Group g = groupOf(band, q);
+    co[m] = omegaCarry[q];
+    cp[m] = psiCarry[q];
+    const bool first = q == 0;
+    loadInputs<Full>(Omega, first ? eastOfTop(band, ws.edgeOmega, Omega) : Omega[g.r + 1], g, c0,
+                     co[m], om[m]);
+    loadInputs<Full>(Psi, first ? eastOfTop(band, ws.edgePsi, Psi) : Psi[g.r + 1], g, c0, cp[m],
+                     ps[m]);
+    loadSkewed<Full>(buoyancy[8 * (q - window)], -kPad, 0, c0, Full ? Mask(0xFF) : g.lanes, 1,
+                     kLast, source[m]);
+  }
+  auto step = [&](auto weights, int m, int s) {
+    Mask active = kAllLanes;
+    if constexpr (!Full)
+      active = groupOf(band, q0 + m).lanes & activeLanes(1 + 8 * (t - kLag * m) + s);
+    vorticityStep<Full>(weights(m), om[m], ps[m], source[m][s], co[m], cp[m], s, active,
+                        outOmega[m][s], outPsi[m][s]);
+  };
+  withWindowWeights<M>(ahead, q0, t, [&](auto weights) {
+    if constexpr (M == 1) {
+      for (int s = 0; s < 8; ++s) {
+        step(weights, 0, s);
+        bandSum.advance(kSumPerStep);
+      }
+    } else {
+#pragma GCC unroll 2
+      for (int s = 0; s < 8; ++s) {
+#pragma GCC unroll 3
+        for (int m = 0; m < M; ++m) step(weights, m, s);
+        bandSum.advance(kSumPerStep * M);
+      }
+    }
+  });
+  for (int m = 0; m < M; ++m) {
+    const int q = q0 + m, c0 = 1 + 8 * (t - kLag * m);
+    const Group g = groupOf(band, q);
+    const Mask lanes = Full ? Mask(0xFF) : g.lanes;
+    storeSkewed<Full>(&Omega[0][0], g.r, c0, lanes, outOmega[m]);
+    storeSkewed<Full>(&Psi[0][0], g.r, c0, lanes, outPsi[m]);
+    co[m].old = om[m].north[8];
+    cp[m].old = ps[m].north[8];
+    omegaCarry[q] = co[m];
+    psiCarry[q] = cp[m];
+  }
+}
+
 // Rows 150, 300 and 450 and the axis row of Psi before the vorticity sweep
 // (the wavefront's weights read them while their bands update them).
 void copyPsiBefore(Workspace& ws, const Field& Psi) {
@@ -142,71 +205,21 @@ void vorticityRowsSimd(State& st, Workspace& ws, const Case& c, int band, double
         computeBuoyancy(T, Gr, g.r - k, windowBuoyancy[8 * (q - q0) + k]);
     }
   };
-  pipeline(ws, band, ahead, prepare, [&](int q, int c0, auto full) {
-    constexpr bool Full = decltype(full)::value;
-    const Group g = groupOf(band, q);
-    const bool first = q == 0;
-    Carry& co = omegaCarry[q];
-    Carry& cp = psiCarry[q];
-    Inputs om, ps;
-    loadInputs<Full>(Omega, first ? eastOfTop(band, ws.edgeOmega, Omega) : Omega[g.r + 1], g, c0,
-                     co, om);
-    loadInputs<Full>(Psi, first ? eastOfTop(band, ws.edgePsi, Psi) : Psi[g.r + 1], g, c0, cp, ps);
-    Vec source[8];
-    loadSkewed<Full>(windowBuoyancy[8 * (q - window)], -kPad, 0, c0, g.lanes, 1, kLast, source);
-    withWeights(ahead.of(q, (c0 - 1) / 8), [&](const auto& wt) {
-      Vec outOmega[8], outPsi[8];
-      for (int s = 0; s < 8; ++s) {
-        const Mask active = Full ? kAllLanes : g.lanes & activeLanes(c0 + s);
-        vorticityStep<Full>(wt, om, ps, source[s], co, cp, s, active, outOmega[s], outPsi[s]);
-        bandSum.advance(kSumPerStep);
-      }
-      storeSkewed<Full>(&Omega[0][0], g.r, c0, g.lanes, outOmega);
-      storeSkewed<Full>(&Psi[0][0], g.r, c0, g.lanes, outPsi);
-    });
-    co.old = om.north[8];
-    cp.old = ps.north[8];
-  }, [&](int q0, int t) {
-    Inputs om[kWindow], ps[kWindow];
-    Carry co[kWindow], cp[kWindow];
-    Vec source[kWindow][8], outOmega[kWindow][8], outPsi[kWindow][8];
-    for (int m = 0; m < kWindow; ++m) {
-      const int q = q0 + m, c0 = 1 + 8 * (t - kLag * m);
-      const Group g = groupOf(band, q);
-      co[m] = omegaCarry[q];
-      cp[m] = psiCarry[q];
-      const bool first = q == 0;
-      loadInputs<true>(Omega, first ? eastOfTop(band, ws.edgeOmega, Omega) : Omega[g.r + 1], g, c0,
-                       co[m], om[m]);
-      loadInputs<true>(Psi, first ? eastOfTop(band, ws.edgePsi, Psi) : Psi[g.r + 1], g, c0, cp[m],
-                       ps[m]);
-      loadSkewed<true>(windowBuoyancy[8 * (q - window)], -kPad, 0, c0, 0xFF, 1, kLast, source[m]);
-    }
-    auto steps = [&](auto weights) {
-#pragma GCC unroll 2
-      for (int s = 0; s < 8; ++s) {
-#pragma GCC unroll 3
-        for (int m = 0; m < kWindow; ++m)
-          vorticityStep<true>(weights(m), om[m], ps[m], source[m][s], co[m], cp[m], s, 0xFF,
-                              outOmega[m][s], outPsi[m][s]);
-        bandSum.advance(kSumPerStep * kWindow);
-      }
-    };
-    withWindowWeights(ahead, q0, t, steps);
-    for (int m = 0; m < kWindow; ++m) {
-      const int q = q0 + m, c0 = 1 + 8 * (t - kLag * m);
-      const int r = groupOf(band, q).r;
-      storeSkewed<true>(&Omega[0][0], r, c0, 0xFF, outOmega[m]);
-      storeSkewed<true>(&Psi[0][0], r, c0, 0xFF, outPsi[m]);
-      co[m].old = om[m].north[8];
-      cp[m].old = ps[m].north[8];
-      omegaCarry[q] = co[m];
-      psiCarry[q] = cp[m];
-    }
-  }, [band, &bandSum](int, int q1) {
-    const Group last = groupOf(band, q1 - 1);
-    bandSum.bottom = last.r - last.rows + 1;
-  });
+  pipeline(
+      ws, band, ahead, prepare,
+      [&](int q, int c0, auto full) {
+        vorticityBlocks<1, decltype(full)::value>(Omega, Psi, ws, band, ahead, omegaCarry,
+                                                  psiCarry, windowBuoyancy, window, bandSum, q,
+                                                  (c0 - 1) / 8);
+      },
+      [&](int q0, int t) {
+        vorticityBlocks<kWindow, true>(Omega, Psi, ws, band, ahead, omegaCarry, psiCarry,
+                                       windowBuoyancy, window, bandSum, q0, t);
+      },
+      [band, &bandSum](int, int q1) {
+        const Group last = groupOf(band, q1 - 1);
+        bandSum.bottom = last.r - last.rows + 1;
+      });
   bandSum.advance(kRows * kCols);
 }
 
