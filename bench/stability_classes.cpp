@@ -63,7 +63,8 @@ int main(int argc, char** argv) {
   }
   static State state;
   Case c;
-  CheckpointRead read = readCheckpoint(argv[1], nullptr, state, c);
+  CheckpointHistory history;
+  CheckpointRead read = readCheckpoint(argv[1], nullptr, state, c, history);
   if (read.status != CheckpointStatus::Loaded) {
     std::fprintf(stderr, "%s", read.message.c_str());
     return 1;
@@ -71,7 +72,8 @@ int main(int argc, char** argv) {
   if (SlepcInitialize(&argc, &argv, nullptr, nullptr) != 0) return 1;
   LeadingMode same, opposite, whole;
   int status = 1;
-  if (leadingMode({state, c}, ModeClass::Same, &same) == 0 && leadingMode({state, c}, ModeClass::Opposite, &opposite) == 0 &&
+  if (leadingMode({state, c}, ModeClass::Same, &same) == 0 &&
+      leadingMode({state, c}, ModeClass::Opposite, &opposite) == 0 &&
       leadingMode({state, c}, ModeClass::Whole, &whole) == 0) {
     print("same symmetry", same);
     print("opposite symmetry", opposite);

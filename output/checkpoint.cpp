@@ -53,10 +53,6 @@ static_assert(kHeaderSize == 120 && at::flags.offset == 112 && at::parameters.of
 static_assert(kFileSize == 120 + 3 * std::size_t(601) * 921 * 8 + 4);
 constexpr std::uint32_t kConvergedFlag = 1;
 
-// A checkpoint this process has read or written may be replaced; any other
-// one is kept as "….bin.old" by the first write.
-bool ownCheckpoint = false;
-
 // ---- little-endian encoding, whatever the byte order of the machine ----
 
 void putU32(unsigned char* p, std::uint32_t v) {
@@ -246,14 +242,15 @@ std::string checkpointPath(double gr) {
   return "Result/251_301_5_150/checkpoint_Gr_" + formatNumber(gr) + ".bin";
 }
 
-bool writeCheckpoint(const State& s, const Case& c, const CheckpointMeta& meta) {
-  return writeCheckpointAt(checkpointPath(c.Gr), s, c, meta);
+bool writeCheckpoint(const State& s, const Case& c, const CheckpointMeta& meta,
+                     CheckpointHistory& history) {
+  return writeCheckpointAt(checkpointPath(c.Gr), s, c, meta, history);
 }
 
 bool writeCheckpointAt(const std::string& path, const State& s, const Case& c,
-                       const CheckpointMeta& meta) {
+                       const CheckpointMeta& meta, CheckpointHistory& history) {
   std::error_code ec;
-  if (!ownCheckpoint && std::filesystem::exists(path, ec)) {
+  if (!history.own && std::filesystem::exists(path, ec)) {
     // Another run's checkpoint: keep it under a second name. A hard link
     // keeps the checkpoint's own name valid until the new one replaces it.
     const std::string old = path + ".old";
@@ -271,18 +268,19 @@ bool writeCheckpointAt(const std::string& path, const State& s, const Case& c,
     warnNotWritten(path, reason);
     return false;
   }
-  ownCheckpoint = true;
+  history.own = true;
   return true;
 }
 
-CheckpointRead readCheckpoint(const std::string& path, const Case* expected, State& s, Case& c) {
+CheckpointRead readCheckpoint(const std::string& path, const Case* expected, State& s, Case& c,
+                              CheckpointHistory& history) {
   std::string bytes;
   Case stored;
   CheckpointRead r = readAndValidate(path, expected, bytes, stored);
   if (r.status != CheckpointStatus::Loaded) return r;
   load(reinterpret_cast<const unsigned char*>(bytes.data()), stored, s);
   c = stored;
-  ownCheckpoint = true;
+  history.own = true;
   return r;
 }
 

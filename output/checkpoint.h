@@ -46,16 +46,24 @@ std::size_t checkpointSize();
 // Path of the checkpoint for Grashof number `gr`.
 std::string checkpointPath(double gr);
 
+// Whether the checkpoints this run writes are its own: once it has read or
+// written one, it replaces them; before, a checkpoint already there belongs
+// to another run and the first write keeps it as "….bin.old". One per run.
+struct CheckpointHistory {
+  bool own = false;
+};
+
 // Writes the checkpoint of state `s` of case `c` (fields read from rows
-// 0 .. 600 only) under the path for c.Gr under a temporary name, pushes it to
-// the disk and renames it over the old one. A checkpoint this process has not
-// written or read before is first kept as "….bin.old". Returns false, after a
-// one-line message naming the file, when it could not be written.
-bool writeCheckpoint(const State& s, const Case& c, const CheckpointMeta& meta);
+// 0 .. 600 only), at the path for c.Gr, under a temporary name, pushes it to
+// the disk and renames it over the old one; one that is not the run's own
+// (`history`) is first kept as "….bin.old". Returns false, after a one-line
+// message naming the file, when it could not be written.
+bool writeCheckpoint(const State& s, const Case& c, const CheckpointMeta& meta,
+                     CheckpointHistory& history);
 
 // The same under another name in the same folder (states along a branch).
 bool writeCheckpointAt(const std::string& path, const State& s, const Case& c,
-                       const CheckpointMeta& meta);
+                       const CheckpointMeta& meta, CheckpointHistory& history);
 
 enum class CheckpointStatus {
   Loaded,   // valid; fields, omegaSqSum and parameters set from it
@@ -71,9 +79,10 @@ struct CheckpointRead {
 
 // Reads and validates the checkpoint at `path`. With `expected` the stored
 // parameters must equal it bit for bit. Only a valid checkpoint changes
-// anything: then `s` is set from it (mirror half rebuilt, omegaSqSum too)
-// and `c` to its stored case.
-CheckpointRead readCheckpoint(const std::string& path, const Case* expected, State& s, Case& c);
+// anything: then `s` is set from it (mirror half rebuilt, omegaSqSum too),
+// `c` to its stored case, and it becomes the run's own (`history`).
+CheckpointRead readCheckpoint(const std::string& path, const Case* expected, State& s, Case& c,
+                              CheckpointHistory& history);
 
 // Validates the checkpoint like readCheckpoint against `expected` but
 // changes no state: for the notice of a fresh start.

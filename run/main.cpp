@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
     return 64;
   }
   static State state;  // the fields, in static storage: zero at start-up
+  static kernel::Workspace workspace;  // the production kernels' storage
   Case c;
   if (!startFromParameterFile(state, c)) return 1;
   if (!prepareResultFolders()) {
@@ -46,7 +47,7 @@ int main(int argc, char** argv) {
 
   beginSegment();
   RunOutcome outcome = runIterations(
-      kSchedule, start, state, [&c](State& s) { iterationStep(s, c); },
+      kSchedule, start, state, [&c](State& s) { iterationStep(s, c, workspace); },
       [&c](const SavePoint& point) { saveRunState(state, c, point); });
   double elapsed = segmentSeconds();
 

@@ -26,6 +26,9 @@ std::int64_t lastCheckpointed = -1;
 
 bool saveFailed = false;
 
+// The run's checkpoints: its own once it has read or written one.
+CheckpointHistory checkpoints;
+
 std::string number(long long n) {
   std::string s;
   appendInteger(s, n);
@@ -61,7 +64,7 @@ bool prepareStart(bool resume, const LoopSchedule& schedule, State& s, const Cas
   }
 
   Case stored;
-  CheckpointRead read = readCheckpoint(path, &c, s, stored);
+  CheckpointRead read = readCheckpoint(path, &c, s, stored, checkpoints);
   if (read.status == CheckpointStatus::Missing) {
     consoleWrite(ru("Нет ").str() + named +
                  ru(": продолжать нечего (новый расчет начинается без --resume)\n").str());
@@ -110,7 +113,7 @@ void saveRunState(State& s, const Case& c, const SavePoint& point) {
   if (point.diverged || point.completed == lastCheckpointed) return;
   CheckpointMeta meta{point.completed, point.prevOmegaSqSum, earlierSeconds + segmentSeconds(),
                       point.converged, point.residual};
-  if (writeCheckpoint(s, c, meta))
+  if (writeCheckpoint(s, c, meta, checkpoints))
     lastCheckpointed = point.completed;
   else
     saveFailed = true;

@@ -14,7 +14,7 @@
 #include <cstdint>
 
 #include "solver/bands.h"
-#include "solver/kernel_state.h"
+#include "solver/kernel_workspace.h"
 #include "state/grid.h"
 
 namespace plume {
@@ -24,13 +24,15 @@ using namespace plume::kernel;
 
 // Progress along a band's first row in this pass: pass number * 1024 + the
 // last column stored. The next band's last row waits for the columns it reads.
-inline void publishFirstRow(int band, int column) {
-  __atomic_store_n(&bandProgress[band].firstRowDone, passNumber * 1024 + column, __ATOMIC_RELEASE);
+inline void publishFirstRow(Workspace& ws, int band, int column) {
+  __atomic_store_n(&ws.bandProgress[band].firstRowDone, ws.passNumber * 1024 + column,
+                   __ATOMIC_RELEASE);
 }
 
-inline void awaitFirstRow(int band, int column) {
-  const std::uint64_t want = passNumber * 1024 + column;
-  for (int spins = 0; __atomic_load_n(&bandProgress[band].firstRowDone, __ATOMIC_ACQUIRE) < want;
+inline void awaitFirstRow(const Workspace& ws, int band, int column) {
+  const std::uint64_t want = ws.passNumber * 1024 + column;
+  for (int spins = 0;
+       __atomic_load_n(&ws.bandProgress[band].firstRowDone, __ATOMIC_ACQUIRE) < want;
        ++spins) {
     if (spins < 1000)
       _mm_pause();

@@ -35,23 +35,7 @@
 namespace plume {
 namespace {
 
-// Weight x (W, S, E, N) of step s at w[s][x], lane k the group's row r-k.
-struct BlockWeights {
-  alignas(64) double w[8][4][8];
-  bool still;
-};
-
-// The Psi rows around a group: row r+1-m at row[m], m = 0 .. rows+1 (the
-// row above the group, its rows, the row below it), and which of their
-// nodes are calm (found once per iteration, before the temperature sweep).
-// `skewedCalm`: bit x (byte x/8, bit x%8) is set when column x - m of row
-// r+1-m is calm for every m, the skew of the group's blocks.
-struct PsiRows {
-  const double* row[10];
-  const CalmRow* calm[10];
-  const unsigned char* skewedCalm;
-  mutable signed char inRange = -1;  // of all these rows, -1 until asked
-};
+// BlockWeights and PsiRows: kernel_workspace.h.
 
 // The skewed calm bits of rows calm[0 .. n-1] into out (8 * kCalmWords
 // bytes); columns below 0 count as calm.

@@ -7,7 +7,7 @@ namespace plume {
 
 namespace {
 
-using Step = void (*)(State&, const Case&);
+using Step = void (*)(State&, const Case&, kernel::Workspace&);
 
 Step chooseStep() {
   switch (selectedIsa()) {
@@ -19,9 +19,9 @@ Step chooseStep() {
 
 }  // namespace
 
-void iterationStep(State& s, const Case& c) {
+void iterationStep(State& s, const Case& c, kernel::Workspace& ws) {
   static const Step step = chooseStep();
-  step(s, c);
+  step(s, c, ws);
 }
 
 }  // namespace plume

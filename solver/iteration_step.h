@@ -3,12 +3,14 @@
 #pragma once
 
 #include "solver/boundary.h"
+#include "solver/kernel_workspace.h"
 #include "state/state.h"
 
 namespace plume {
 
-// The production step for the instruction set chosen at start-up.
-void iterationStep(State& s, const Case& c);
+// The production step for the instruction set chosen at start-up, with its
+// working storage `ws` (one per program, kept from step to step).
+void iterationStep(State& s, const Case& c, kernel::Workspace& ws);
 
 // The production step keeps of the mirror half (rows 601..1199, which mirror
 // rows 599..1) only row 601 current, the one the axis row reads; the others

@@ -2,4 +2,6 @@
 #include "solver/kernel_impl.h"
 #include "solver/kernels.h"
 
-void plume::kernel::iterationStepGeneric(State& st, const Case& c) { iterationStepImpl(st, c); }
+void plume::kernel::iterationStepGeneric(State& st, const Case& c, Workspace& ws) {
+  iterationStepImpl(st, c, ws);
+}

@@ -38,7 +38,7 @@
 #include "solver/band_sync.h"
 #include "solver/bands.h"
 #include "solver/kernel_nodes.h"
-#include "solver/kernel_state.h"
+#include "solver/kernel_workspace.h"
 #include "solver/kernel_weights.h"
 #include "solver/mirror.h"
 #include "state/state.h"
@@ -56,54 +56,54 @@ namespace {
 
 // Axis row: columns srcJ+1 .. 919, then srcJ-1 .. 1; rows 599 and 601 hold
 // their values from before the pass; no mirror.
-void temperatureAxisNode(State& st, int j) {
+void temperatureAxisNode(State& st, const Workspace& ws, int j) {
   const int i = srcI;
   Field& T = st.T;
-  T[i][j] = temperatureAt(st, i, j, T[i][j - 1], T[i + 1][j]);
+  T[i][j] = temperatureAt(st, ws, i, j, T[i][j - 1], T[i + 1][j]);
 }
 
-void temperatureAxisRow(State& st) {
-  for (int j = srcJ + 1; j <= kLast; ++j) temperatureAxisNode(st, j);
-  for (int j = srcJ - 1; j >= 1; --j) temperatureAxisNode(st, j);
+void temperatureAxisRow(State& st, const Workspace& ws) {
+  for (int j = srcJ + 1; j <= kLast; ++j) temperatureAxisNode(st, ws, j);
+  for (int j = srcJ - 1; j >= 1; --j) temperatureAxisNode(st, ws, j);
 }
 
-void vorticityAxisNode(State& st, double Gr, int j, double& sum) {
+void vorticityAxisNode(State& st, const Workspace& ws, double Gr, int j, double& sum) {
   const int i = srcI;
   Field &Omega = st.Omega, &Psi = st.Psi;
-  double w = vorticityAt(st, Gr, i, j, Omega[i][j - 1], Omega[i + 1][j]);
+  double w = vorticityAt(st, ws, Gr, i, j, Omega[i][j - 1], Omega[i + 1][j]);
   Omega[i][j] = w;
   sum = w * w + sum;
   Psi[i][j] = streamFunctionAt(st, i, j, Psi[i][j - 1], Psi[i + 1][j], w);
 }
 
-void vorticityAxisRow(State& st, double Gr, double& sum) {
-  for (int j = srcJ + 1; j <= kLast; ++j) vorticityAxisNode(st, Gr, j, sum);
-  for (int j = srcJ - 1; j >= 1; --j) vorticityAxisNode(st, Gr, j, sum);
+void vorticityAxisRow(State& st, const Workspace& ws, double Gr, double& sum) {
+  for (int j = srcJ + 1; j <= kLast; ++j) vorticityAxisNode(st, ws, Gr, j, sum);
+  for (int j = srcJ - 1; j >= 1; --j) vorticityAxisNode(st, ws, Gr, j, sum);
 }
 
 // -------------------------------------------------------------- bands
 
-void temperatureBand(State& st, double pr, int band) {
+void temperatureBand(State& st, Workspace& ws, double pr, int band) {
   if (band == kBands - 1) {
-    computeWeights(st.Psi, pr, srcI);
-    temperatureAxisRow(st);
+    computeWeights(ws, st.Psi, pr, srcI);
+    temperatureAxisRow(st, ws);
   }
 #if defined(__AVX2__)
-  temperatureRowsSimd(st, pr, band);
+  temperatureRowsSimd(st, ws, pr, band);
 #else
-  temperatureRowsScalar(st, pr, band);
+  temperatureRowsScalar(st, ws, pr, band);
 #endif
 }
 
 // The band's sum lives in a local of the band's thread until the band is
 // done: the four sums share a cache line.
-void vorticityBand(State& st, const Case& c, int band, double& bandSum) {
+void vorticityBand(State& st, Workspace& ws, const Case& c, int band, double& bandSum) {
   double sum = bandSum;
-  if (band == kBands - 1) vorticityAxisRow(st, c.Gr, sum);
+  if (band == kBands - 1) vorticityAxisRow(st, ws, c.Gr, sum);
 #if defined(__AVX2__)
-  vorticityRowsSimd(st, c, band, sum);
+  vorticityRowsSimd(st, ws, c, band, sum);
 #else
-  vorticityRowsScalar(st, c, band, sum);
+  vorticityRowsScalar(st, ws, c, band, sum);
 #endif
   bandSum = sum;
 }
@@ -112,31 +112,31 @@ void vorticityBand(State& st, const Case& c, int band, double& bandSum) {
 // of the mirror half is left to mirrorHalf, since no sweep reads it.
 constexpr int kAxisNeighbour = kBandTop[kBands - 1];
 
-void iterationStepImpl(State& st, const Case& c) {
+void iterationStepImpl(State& st, const Case& c, Workspace& ws) {
   double bandSqSum[4] = {0.0, 0.0, 0.0, 0.0};
 
-  copyEdgeRows(st.T, edgeT);
-  ++passNumber;
+  copyEdgeRows(st.T, ws.edgeT);
+  ++ws.passNumber;
 #pragma omp parallel
   {
     for (int band = 0; band < kBands; ++band) {
 #pragma omp single nowait
-      temperatureBand(st, c.Pr, band);
+      temperatureBand(st, ws, c.Pr, band);
     }
   }
   mirror(st.T, kParityT, kAxisNeighbour, 1, kLast);
 
-  copyEdgeRows(st.Omega, edgeOmega);
-  copyEdgeRows(st.Psi, edgePsi);
+  copyEdgeRows(st.Omega, ws.edgeOmega);
+  copyEdgeRows(st.Psi, ws.edgePsi);
 #if defined(__AVX2__)
-  copyPsiBefore(st.Psi);
+  copyPsiBefore(ws, st.Psi);
 #endif
-  ++passNumber;
+  ++ws.passNumber;
 #pragma omp parallel
   {
     for (int band = 0; band < kBands; ++band) {
 #pragma omp single nowait
-      vorticityBand(st, c, band, bandSqSum[band]);
+      vorticityBand(st, ws, c, band, bandSqSum[band]);
     }
   }
   st.omegaSqSum = ((bandSqSum[0] + bandSqSum[1]) + bandSqSum[2]) + bandSqSum[3];

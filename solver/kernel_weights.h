@@ -8,7 +8,7 @@
 // rounded quotient, as the literal division gives).
 #pragma once
 
-#include "solver/kernel_state.h"
+#include "solver/kernel_workspace.h"
 #include "solver/simd.h"
 #include "state/state.h"
 
@@ -134,18 +134,9 @@ inline double rangeLimit(double Pr) {
   return m < cap ? m : cap;
 }
 
-// Which nodes of a row are calm, |Psi| <= stillLimit(): bit c of byte v for
-// column 8v + c. Columns past NY count as calm (no node reads them); the
-// bytes are padded with such columns to whole 64-bit words, eight bytes
-// past the last column at least, so that a span can be read as one word.
-constexpr int kCalmBytes = kPad / kLanes + 1;
-constexpr int kCalmWords = (kCalmBytes + 8 + 7) / 8;
-struct CalmRow {
-  alignas(8) unsigned char bits[8 * kCalmWords];
-  const double* psi;             // the row of Psi
-  mutable signed char inRange;  // rowInRange's answer, -1 until asked
-};
-
+// The calm bits of row i (CalmRow, kernel_workspace.h): |Psi| <= `limit`,
+// one byte per vector of kLanes columns.
+static_assert(kLanes == 8 && kCalmBytes == kPad / kLanes + 1);
 void calmRow(const Field& Psi, int i, Vec limit, CalmRow& out) {
   for (int v = 0; v < kPad / kLanes; ++v)
     out.bits[v] = static_cast<unsigned char>(vatMost(vabs(vload(&Psi[i][kLanes * v])), limit));
@@ -178,16 +169,17 @@ inline bool calmVector(const CalmRow& below, const CalmRow& row, const CalmRow& 
   return here == 0xFF && (next & 3) == 3;
 }
 
-// Weights of row i, columns 1..919, into weightW[i] .. weightN[i], a vector
+// Weights of row i, columns 1..919, into ws.weightW[i] .. ws.weightN[i], a vector
 // of kLanes columns at a time; `calm` holds rows i-1, i, i+1. The last vector
 // runs past column 919 into the padding; those lanes are never used.
 template <bool InRange>
-void computeRowWeights(const Field& Psi, double Pr, int i, const CalmRow (&calm)[3]) {
+void computeRowWeights(Workspace& ws, const Field& Psi, double Pr, int i,
+                       const CalmRow (&calm)[3]) {
   const Vec pr = vset(Pr), stillWeight = vset(kStillWeight);
   const double* below = Psi[i - 1];
   const double* row = Psi[i];
   const double* above = Psi[i + 1];
-  double *w = weightW[i], *s = weightS[i], *e = weightE[i], *n = weightN[i];
+  double *w = ws.weightW[i], *s = ws.weightS[i], *e = ws.weightE[i], *n = ws.weightN[i];
   for (int j = 1; j <= kLast; j += kLanes) {
     if (calmVector(calm[0], calm[1], calm[2], (j - 1) / kLanes)) {
       vstore(w + j, stillWeight);
@@ -206,7 +198,7 @@ void computeRowWeights(const Field& Psi, double Pr, int i, const CalmRow (&calm)
   }
 }
 
-void computeWeights(const Field& Psi, double Pr, int i) {
+void computeWeights(Workspace& ws, const Field& Psi, double Pr, int i) {
   const Vec limit = vset(stillLimit(Pr));
   CalmRow calm[3];
   for (int k = 0; k < 3; ++k) calmRow(Psi, i - 1 + k, limit, calm[k]);
@@ -214,9 +206,9 @@ void computeWeights(const Field& Psi, double Pr, int i) {
   for (int v = 0; v <= (kLast - 1) / kLanes && !moving; ++v)
     moving = !calmVector(calm[0], calm[1], calm[2], v);
   if (moving && rowInRange(calm[0], Pr) && rowInRange(calm[1], Pr) && rowInRange(calm[2], Pr))
-    computeRowWeights<true>(Psi, Pr, i, calm);
+    computeRowWeights<true>(ws, Psi, Pr, i, calm);
   else
-    computeRowWeights<false>(Psi, Pr, i, calm);
+    computeRowWeights<false>(ws, Psi, Pr, i, calm);
 }
 
 }  // namespace

@@ -35,13 +35,13 @@ inline void lockstep(Visit visit) {
 // Temperature of rows r, r-1, ..., r-G+1 in lockstep; `east0` is row r+1.
 template <int G>
 struct TemperatureGroup {
-  static void go(State& st, int r, const double* east0) {
+  static void go(State& st, const Workspace& ws, int r, const double* east0) {
     Field& T = st.T;
     double last[G];  // each row's latest new value: the south of its next node
     for (int k = 0; k < G; ++k) last[k] = T[r - k][0];
     lockstep<G>([&](int k, int j) {
       const int i = r - k;
-      double v = temperatureAt(st, i, j, last[k], k == 0 ? east0[j] : last[k - 1]);
+      double v = temperatureAt(st, ws, i, j, last[k], k == 0 ? east0[j] : last[k - 1]);
       T[i][j] = v;
       last[k] = v;
     });
@@ -53,8 +53,8 @@ struct TemperatureGroup {
 // band sum.
 template <int G>
 struct VorticityGroup {
-  static void go(State& st, double Gr, int r, const double* eastOmega0, const double* eastPsi0,
-                 double* out) {
+  static void go(State& st, const Workspace& ws, double Gr, int r, const double* eastOmega0,
+                 const double* eastPsi0, double* out) {
     Field &Omega = st.Omega, &Psi = st.Psi;
     double lastOmega[G], lastPsi[G];
     for (int k = 0; k < G; ++k) {
@@ -63,7 +63,8 @@ struct VorticityGroup {
     }
     lockstep<G>([&](int k, int j) {
       const int i = r - k;
-      double w = vorticityAt(st, Gr, i, j, lastOmega[k], k == 0 ? eastOmega0[j] : lastOmega[k - 1]);
+      double w =
+          vorticityAt(st, ws, Gr, i, j, lastOmega[k], k == 0 ? eastOmega0[j] : lastOmega[k - 1]);
       Omega[i][j] = w;
       out[k * kPad + j] = w;
       lastOmega[k] = w;
@@ -89,31 +90,32 @@ void runGroup(int size, Args&&... args) {
 }
 
 // Temperature of a band's rows below the axis row.
-void temperatureRowsScalar(State& st, double pr, int band) {
+void temperatureRowsScalar(State& st, Workspace& ws, double pr, int band) {
   Field& T = st.T;
   const int top = kBandTop[band], bottom = kBandBottom[band];
-  for (int i = top; i >= bottom; --i) computeWeights(st.Psi, pr, i);
+  for (int i = top; i >= bottom; --i) computeWeights(ws, st.Psi, pr, i);
   for (int r = top; r >= bottom; r -= kGroup) {
     const int size = r - bottom + 1 < kGroup ? r - bottom + 1 : kGroup;
-    if (r - size + 1 == bottom && band > 0) awaitFirstRow(band - 1, kLast);
-    runGroup<TemperatureGroup>(size, st, r, r == top ? eastOfTop(band, edgeT, T) : T[r + 1]);
-    if (r == top) publishFirstRow(band, kLast);
+    if (r - size + 1 == bottom && band > 0) awaitFirstRow(ws, band - 1, kLast);
+    runGroup<TemperatureGroup>(size, st, ws, r, r == top ? eastOfTop(band, ws.edgeT, T) : T[r + 1]);
+    if (r == top) publishFirstRow(ws, band, kLast);
   }
 }
 
 // Vorticity and stream function of a band's rows below the axis row; the
 // band sum adds 2*w*w row after row, in visiting order.
-void vorticityRowsScalar(State& st, const Case& c, int band, double& sum) {
+void vorticityRowsScalar(State& st, Workspace& ws, const Case& c, int band, double& sum) {
   Field &Omega = st.Omega, &Psi = st.Psi;
-  static thread_local double rows[kGroup * kPad];
+  double* rows = ws.lockstepOmega[band];
   const int top = kBandTop[band], bottom = kBandBottom[band];
   for (int r = top; r >= bottom; r -= kGroup) {
     const int size = r - bottom + 1 < kGroup ? r - bottom + 1 : kGroup;
-    if (r - size + 1 == bottom && band > 0) awaitFirstRow(band - 1, kLast);
+    if (r - size + 1 == bottom && band > 0) awaitFirstRow(ws, band - 1, kLast);
     const bool first = r == top;
-    runGroup<VorticityGroup>(size, st, c.Gr, r, first ? eastOfTop(band, edgeOmega, Omega) : Omega[r + 1],
-                             first ? eastOfTop(band, edgePsi, Psi) : Psi[r + 1], rows);
-    if (first) publishFirstRow(band, kLast);
+    runGroup<VorticityGroup>(size, st, ws, c.Gr, r,
+                             first ? eastOfTop(band, ws.edgeOmega, Omega) : Omega[r + 1],
+                             first ? eastOfTop(band, ws.edgePsi, Psi) : Psi[r + 1], rows);
+    if (first) publishFirstRow(ws, band, kLast);
     for (int k = 0; k < size; ++k)
       for (int j = 1; j <= kLast; ++j) {
         double w = rows[k * kPad + j];

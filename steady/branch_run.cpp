@@ -12,9 +12,9 @@
 
 #include "output/checkpoint.h"
 #include "output/derived.h"
+#include "output/results.h"
 #include "output/summary_files.h"
 #include "platform/number_format.h"
-#include "output/results.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 #include "state/state.h"
@@ -103,13 +103,15 @@ void keepState(Run& r, const BranchTableRow& row, const Case& c, const Derived& 
                int newtonSteps) {
   SelfCheck check = runSelfCheck(*r.state, c);
   std::string path = branchCheckpointPath(row.k, row.gr);
-  writeCheckpointAt(path, *r.state, c, {check.iterations, check.omegaSqSum, omp_get_wtime() - r.startTime,
-                           false, std::fabs(check.omegaSqSum - check.previousSum)});
+  writeCheckpointAt(path, *r.state, c,
+                    {check.iterations, check.omegaSqSum, omp_get_wtime() - r.startTime, false,
+                     std::fabs(check.omegaSqSum - check.previousSum)},
+                    r.p.checkpoints);
   std::string summary = path.substr(0, path.size() - 4) + ".json";
   summary.replace(summary.find("checkpoint_"), 11, "summary_");
-  writeFileAtomically(summary,
-                      summaryJson(c, {"newton_steps", newtonSteps, check.passed, check.omegaSqSum}, d),
-                      FileKind::Text);
+  writeFileAtomically(
+      summary, summaryJson(c, {"newton_steps", newtonSteps, check.passed, check.omegaSqSum}, d),
+      FileKind::Text);
   ++r.kept;
   if (!check.passed) r.unverified.push_back(path);
   std::string line = ru("Сохранено состояние ветви: ").str() + path;
@@ -216,7 +218,7 @@ PetscErrorCode startState(Run& r, BranchRequest& rq, Vec x, bool* ok) {
   PetscFunctionBeginUser;
   *ok = true;
   if (!rq.start.empty()) {
-    CheckpointRead read = readCheckpoint(rq.start, nullptr, *r.state, r.c);
+    CheckpointRead read = readCheckpoint(rq.start, nullptr, *r.state, r.c, r.p.checkpoints);
     *ok = read.status == CheckpointStatus::Loaded;
     if (!*ok) say(read.message);
     if (!*ok) PetscFunctionReturn(0);

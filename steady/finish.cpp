@@ -31,7 +31,7 @@ void printFailure(const SolveOutcome& o) {
 }  // namespace
 
 Finished finishState(State& s, const Case& c, const SolveOutcome& outcome, double seconds,
-                     const StabilityFacts* stability) {
+                     CheckpointHistory& checkpoints, const StabilityFacts* stability) {
   if (outcome.end != SolveEnd::Converged) {
     printFailure(outcome);
     bool written = writeResults(s, c.Gr);
@@ -49,8 +49,10 @@ Finished finishState(State& s, const Case& c, const SolveOutcome& outcome, doubl
                                        check.omegaSqSum, stability});
   // plume --resume continues with the next designed iteration, whose
   // stopping test compares with the self-check's last sum.
-  written = writeCheckpoint(s, c, {check.iterations, check.omegaSqSum, seconds, false,
-                             std::fabs(check.omegaSqSum - check.previousSum)}) &&
+  written = writeCheckpoint(s, c,
+                            {check.iterations, check.omegaSqSum, seconds, false,
+                             std::fabs(check.omegaSqSum - check.previousSum)},
+                            checkpoints) &&
             written;
   int status = kSolved;
   if (!check.passed) {

@@ -3,6 +3,7 @@
 // that say what was written.
 #pragma once
 
+#include "output/checkpoint.h"
 #include "output/derived.h"
 #include "output/summary_files.h"
 #include "steady/newton.h"
@@ -25,10 +26,11 @@ struct Finished {
 };
 
 // Writes state `s` of case `c`, as `outcome` found it: a converged one is
-// self-checked first (which iterates `s` on). The summary goes beside the files. `seconds` is the time of the solve, stored with the
-// checkpoint. For the first process only.
-// `stability`, where computed, goes into the summary.
+// self-checked first (which iterates `s` on). The summary goes beside the
+// files. `seconds` is the time of the solve, stored with the checkpoint
+// (written as one of the program's `checkpoints`). For the first process
+// only. `stability`, where computed, goes into the summary.
 Finished finishState(State& s, const Case& c, const SolveOutcome& outcome, double seconds,
-                     const StabilityFacts* stability = nullptr);
+                     CheckpointHistory& checkpoints, const StabilityFacts* stability = nullptr);
 
 }  // namespace plume::steady

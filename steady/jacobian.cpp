@@ -141,8 +141,8 @@ void ghostedColumns(const std::vector<JacobianEntry>& entries, const Block& ghos
 // Calls visit(row, entries, cols) for each row of the nodes of `owned`: its
 // index, its entries and their columns, numbered in the ghosted block.
 template <class Visit>
-PetscErrorCode forEachRow(const Evaluation& at, const Block& owned, const Block& ghosted, ModeClass c,
-                          Visit visit) {
+PetscErrorCode forEachRow(const Evaluation& at, const Block& owned, const Block& ghosted,
+                          ModeClass c, Visit visit) {
   PetscFunctionBeginUser;
   std::vector<JacobianEntry> entries;
   std::vector<PetscInt> cols;
@@ -211,7 +211,8 @@ PetscErrorCode createJacobianMatrix(const Evaluation& at, DM da, Mat* J) {
   const Block ghosted{info.gys, info.gxs, info.gym, info.gxm};
   std::vector<PetscInt> rowStart{0}, cols;
   PetscCall(forEachRow(at, {info.ys, info.xs, info.ym, info.xm}, ghosted, ModeClass::Same,
-                       [&](PetscInt, const std::vector<JacobianEntry>&, std::vector<PetscInt>& row) {
+                       [&](PetscInt, const std::vector<JacobianEntry>&,
+                           std::vector<PetscInt>& row) {
                          PetscFunctionBeginUser;
                          PetscCall(ISLocalToGlobalMappingApply(
                              ltog, static_cast<PetscInt>(row.size()), row.data(), row.data()));

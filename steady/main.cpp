@@ -119,7 +119,7 @@ PetscErrorCode run(const Arguments& args, int* status) {
       bool computed = wantStability && outcome.end == SolveEnd::Converged;
       if (computed) stability = reportStability({state, c});
       *status = finishState(state, c, outcome, MPI_Wtime() - newton.startTime,
-                            computed ? &stability : nullptr)
+                            problem.checkpoints, computed ? &stability : nullptr)
                     .status;
       reportRun(c, MPI_Wtime() - newton.startTime);
     }

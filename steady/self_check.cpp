@@ -1,6 +1,7 @@
 #include "steady/self_check.h"
 
 #include <cmath>
+#include <memory>
 
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -13,9 +14,10 @@ namespace plume::steady {
 
 SelfCheck runSelfCheck(State& s, const Case& c) {
   consoleWrite(ru("Самопроверка: итерации plume от найденного решения\n"));
+  const auto ws = std::make_unique<kernel::Workspace>();
   double prev = 0.0;
   for (int k = 0; k < kSelfCheckIterations; ++k) {
-    bareIteration(s, [&c](State& st) { iterationStep(st, c); });
+    bareIteration(s, [&c, &ws](State& st) { iterationStep(st, c, *ws); });
     double residual = std::fabs(s.omegaSqSum - prev);
     printProgress(k, residual);
     if (residual < residualLimit) {

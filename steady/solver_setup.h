@@ -7,6 +7,7 @@
 #include <petscdmda.h>
 #include <petscsnes.h>
 
+#include "output/checkpoint.h"
 #include "state/state.h"
 
 namespace plume::steady {
@@ -21,6 +22,9 @@ struct SteadyProblem {
   // (the program's state, whose walls hold the case's temperatures).
   Case stage{};
   State* state = nullptr;
+  // The checkpoints the program reads and writes: its own once it has read
+  // or written one.
+  CheckpointHistory checkpoints;
   // The Newton solve in progress, read by the monitor and convergence test
   // solveSteady() attaches once (steady/newton.cpp).
   void* newtonSolve = nullptr;

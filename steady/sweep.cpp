@@ -122,7 +122,8 @@ PetscErrorCode loadStart(SteadyProblem& problem, Vec x, const Case& c, bool init
     setInitialState(*problem.state, c);
   } else {
     Case stored;
-    CheckpointRead r = readCheckpoint(checkpointPath(c.Gr), &c, *problem.state, stored);
+    CheckpointRead r = readCheckpoint(checkpointPath(c.Gr), &c, *problem.state, stored,
+                                      problem.checkpoints);
     PetscCheck(r.status == CheckpointStatus::Loaded, PETSC_COMM_SELF, PETSC_ERR_FILE_READ,
                "checkpoint of a finished point no longer reads");
   }
@@ -186,7 +187,8 @@ PetscErrorCode runSweep(const SweepRange& range, const Case& base,
                           secant ? points[beyond] : 0.0));
     int pointStatus = kSolved;
     if (isFirstProcess()) {
-      Finished f = finishState(*problem.state, c, outcome, MPI_Wtime() - t0);
+      Finished f =
+          finishState(*problem.state, c, outcome, MPI_Wtime() - t0, problem.checkpoints);
       const bool converged = outcome.end == SolveEnd::Converged;
       pointStatus = converged ? f.status : kNotConverged;
       const bool verified = converged && f.check.passed;

@@ -3,6 +3,8 @@
 // against the discrete Laplacian, the extremes and their positions, and the
 // text of the summary and axis files.
 
+#include "output/derived.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,12 +13,11 @@
 #include <string>
 
 #include "output/conduction.h"
-#include "output/derived.h"
 #include "output/heat_flows.h"
 #include "output/summary_files.h"
 #include "solver/weights.h"
-#include "state/parameters.h"
 #include "state/initial_state.h"
+#include "state/parameters.h"
 #include "tests/test_support.h"
 
 using namespace plume;
@@ -90,9 +91,11 @@ TEST(HeatFlows, BalanceIsMinusTheSumOfTheNodeEquations) {
   for (int i = 1; i < NX; ++i)
     for (int j = 1; j < NY; ++j) {
       if (i == srcI && j == srcJ) continue;
-      double r = aP(Psi, i, j, testCase().Pr) * T[i][j] - (((aS(Psi, i, j, testCase().Pr) * T[i][j - 1] + aW(Psi, i, j, testCase().Pr) * T[i - 1][j]) +
-                                            aE(Psi, i, j, testCase().Pr) * T[i + 1][j]) +
-                                           aN(Psi, i, j, testCase().Pr) * T[i][j + 1]);
+      const double pr = testCase().Pr;
+      double r = aP(Psi, i, j, pr) * T[i][j] - (((aS(Psi, i, j, pr) * T[i][j - 1] +
+                                                  aW(Psi, i, j, pr) * T[i - 1][j]) +
+                                                 aE(Psi, i, j, pr) * T[i + 1][j]) +
+                                                aN(Psi, i, j, pr) * T[i][j + 1]);
       sum += r * kStepSq;
       size += std::fabs(r * kStepSq);
     }

@@ -94,7 +94,7 @@ int expectFiles(const fs::path& run, const Case& p, const std::string& gr,
   int k = 0;
   bool converged = false;
   for (double previous = 0.0;; ++k, previous = st.omegaSqSum) {
-    bareIteration(st, [&](State& s) { iterationStep(s, testCase()); });
+    bareIteration(st, [&](State& s) { iterationStep(s, testCase(), testWorkspace()); });
     const double residual = std::fabs(st.omegaSqSum - previous);
     converged = residual < 1e-7;
     if (k == last || (last < 0 && (converged || !std::isfinite(residual) || k == 5))) break;

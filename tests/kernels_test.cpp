@@ -39,11 +39,17 @@ struct Path {
   void (*step)(State&, const Case&);
   bool available;
 };
+// A path's kernel with the tests' workspace.
+template <void (*Kernel)(State&, const Case&, kernel::Workspace&)>
+void withWorkspace(State& s, const Case& c) {
+  Kernel(s, c, testWorkspace());
+}
+
 Path pathOf(Isa isa) {
   switch (isa) {
-    case Isa::Avx512: return {kernel::iterationStepAvx512, cpuHasAvx512()};
-    case Isa::Avx2: return {kernel::iterationStepAvx2, cpuHasAvx2Fma()};
-    default: return {kernel::iterationStepGeneric, true};
+    case Isa::Avx512: return {withWorkspace<kernel::iterationStepAvx512>, cpuHasAvx512()};
+    case Isa::Avx2: return {withWorkspace<kernel::iterationStepAvx2>, cpuHasAvx2Fma()};
+    default: return {withWorkspace<kernel::iterationStepGeneric>, true};
   }
 }
 

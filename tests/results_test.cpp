@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "platform/text.h"
 #include "output/run_summary.h"
+#include "platform/text.h"
 #include "state/initial_state.h"
 #include "state/parameters.h"
 #include "tests/test_support.h"
@@ -44,7 +44,8 @@ TEST(ResultFiles, NamesCarryGrInTheNumberFormat) {
                           {100000.0, "100000"}, {1.5e-5, "1.5e-05"}, {-3.0, "-3"}}) {
     // clang-format on
     testCase().Gr = gr;
-    for (int k = 0; k < 5; ++k) EXPECT_EQ(resultFileName(testCase().Gr, k), resultPath(kResultFolders[k], text));
+    for (int k = 0; k < 5; ++k)
+      EXPECT_EQ(resultFileName(testCase().Gr, k), resultPath(kResultFolders[k], text));
   }
 }
 

@@ -11,18 +11,18 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <string>
 #include <map>
+#include <string>
 #include <tuple>
 #include <vector>
 
 #include "platform/text.h"
 #include "solver/node_update.h"
+#include "state/initial_state.h"
 #include "steady/continuation.h"
 #include "steady/forcing.h"
 #include "steady/jacobian.h"
 #include "steady/residual.h"
-#include "state/initial_state.h"
 #include "tests/test_support.h"
 
 using namespace plume;
@@ -94,7 +94,8 @@ TEST(SteadyResidual, IsOneJacobiApplicationOfTheNodeUpdates) {
       if (i == srcI && j == srcJ)
         want = {own.t - 1, own.omega, own.psi};
       else
-        want = {own.t - temperatureUpdate(st, testCase(), i, j, plainGet), own.omega - vorticityUpdate(st, testCase(), i, j, plainGet),
+        want = {own.t - temperatureUpdate(st, testCase(), i, j, plainGet),
+                own.omega - vorticityUpdate(st, testCase(), i, j, plainGet),
                 own.psi - streamFunctionUpdate(st, i, j, plainGet)};
       for (int f = 0; f < 3; ++f) differing += !sameBits(component(r[k], f), component(want, f));
     }

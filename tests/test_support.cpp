@@ -59,6 +59,11 @@ Case& testCase() {
   return c;
 }
 
+kernel::Workspace& testWorkspace() {
+  static kernel::Workspace ws;
+  return ws;
+}
+
 void restoreState(const StateCopy& copy, State& s) {
   std::copy(copy.psi.begin(), copy.psi.end(), &s.Psi[0][0]);
   std::copy(copy.omega.begin(), copy.omega.end(), &s.Omega[0][0]);

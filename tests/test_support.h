@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "solver/kernel_workspace.h"
 #include "state/state.h"
 
 namespace plume::testing {
@@ -67,6 +68,9 @@ std::vector<std::string> filesBelow(const std::filesystem::path& dir);
 // keep theirs (zero at start-up), and the case it is run for.
 State& testState();
 Case& testCase();
+
+// The production kernels' working storage for the tests' steps.
+kernel::Workspace& testWorkspace();
 
 // Copies of the fields and omegaSqSum, to compare or restore.
 using FieldCopy = std::vector<double>;

@@ -52,15 +52,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "plume-trace: N must be a whole number >= 0\n");
     return 64;
   }
-  void (*step)(State&, const Case&) =
-      (argc == 4 && std::strcmp(argv[3], "literal") == 0) ? literal::iterationStep : iterationStep;
+  const bool literalSweeps = argc == 4 && std::strcmp(argv[3], "literal") == 0;
   static State s;
+  static kernel::Workspace ws;
   Case c;
   initConsole();
   long first = 0;
   if (from != nullptr) {
     // The checkpoint holds its own parameters; no parameter file is read.
-    CheckpointRead read = readCheckpoint(from, nullptr, s, c);
+    CheckpointHistory history;
+    CheckpointRead read = readCheckpoint(from, nullptr, s, c, history);
     if (read.status != CheckpointStatus::Loaded) {
       consoleWrite(read.message);
       return 1;
@@ -73,7 +74,12 @@ int main(int argc, char** argv) {
   std::string sums;
   char line[64];
   for (long k = first; k < first + n; ++k) {
-    bareIteration(s, [&c, step](State& st) { step(st, c); });
+    bareIteration(s, [&](State& st) {
+      if (literalSweeps)
+        literal::iterationStep(st, c);
+      else
+        iterationStep(st, c, ws);
+    });
     std::snprintf(line, sizeof line, "%ld\t%.17g\n", k, s.omegaSqSum);
     sums += line;
   }
