@@ -27,6 +27,7 @@
 #include "steady/sweep.h"
 #include "steady/threads.h"
 #include "steady/stability_report.h"
+#include "steady/step_stability.h"
 
 namespace {
 
@@ -104,7 +105,7 @@ PetscErrorCode run(const Arguments& args, int* status) {
     *status = kUsage;
   } else if (args.mode == Arguments::Mode::Sweep) {
     const ParameterValues base = parameterValues;
-    PetscCall(runSweep(args.sweep, base, problem, newton, status));
+    PetscCall(runSweep(args.sweep, base, problem, newton, status, wantStability));
   } else {
     printStart();
     Vec x;
@@ -117,7 +118,11 @@ PetscErrorCode run(const Arguments& args, int* status) {
       // Before the self-check, which iterates the fields on.
       StabilityFacts stability{};
       bool computed = wantStability && outcome.end == SolveEnd::Converged;
-      if (computed) stability = reportStability();
+      if (computed) {
+        // The Newton factors are not needed any more: their memory goes to the eigen-solves'.
+        PetscCall(releaseNewtonFactors(problem.snes));
+        stability = reportStability();
+      }
       *status = finishState(parameterValues, outcome, MPI_Wtime() - newton.startTime,
                             computed ? &stability : nullptr)
                     .status;
