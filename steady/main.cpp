@@ -21,6 +21,7 @@
 #include "steady/arguments.h"
 #include "steady/branch_run.h"
 #include "steady/console.h"
+#include "steady/evolve.h"
 #include "steady/finish.h"
 #include "steady/newton.h"
 #include "steady/solver_setup.h"
@@ -86,6 +87,14 @@ PetscErrorCode run(const Arguments& args, int* status) {
   PetscCall(readBranchRequest(&branch, &branchGiven));
   if (branchGiven) {
     *status = runBranch(branch);
+    PetscCall(shareStatus(status));
+    PetscFunctionReturn(0);
+  }
+  EvolveRequest evolve;
+  bool evolveGiven = false, evolveBad = false;
+  PetscCall(readEvolveRequest(&evolve, &evolveGiven, &evolveBad));
+  if (evolveGiven) {
+    *status = evolveBad ? kUsage : (isFirstProcess() ? runEvolve(evolve) : kSolved);
     PetscCall(shareStatus(status));
     PetscFunctionReturn(0);
   }
