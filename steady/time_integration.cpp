@@ -119,10 +119,10 @@ PetscErrorCode integrate(const TimeForm& form, Vec v, double until,
   PetscCall(TSGetSNES(ts, &snes));
   PetscCall(SNESSetLagPreconditioner(snes, -1));
   PetscCall(SNESSetLagPreconditionerPersists(snes, PETSC_TRUE));
-  PetscCall(SNESSetTolerances(snes, PETSC_DEFAULT, 1e-10, PETSC_DEFAULT, 20, PETSC_DEFAULT));
+  PetscCall(SNESSetTolerances(snes, PETSC_DEFAULT, 1e-8, PETSC_DEFAULT, 20, PETSC_DEFAULT));
   PetscCall(SNESGetKSP(snes, &ksp));
   PetscCall(KSPSetType(ksp, KSPGMRES));
-  PetscCall(KSPSetTolerances(ksp, 1e-12, PETSC_DEFAULT, PETSC_DEFAULT, 100));
+  PetscCall(KSPSetTolerances(ksp, 1e-9, PETSC_DEFAULT, PETSC_DEFAULT, 100));
   PetscCall(KSPGetPC(ksp, &pc));
   if (form.preconditioner)
     PetscCall(form.preconditioner(pc));
