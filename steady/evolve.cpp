@@ -230,6 +230,20 @@ PetscErrorCode evolve(const EvolveRequest& rq, int* status) {
     form.rhs = [&nonlinear](Vec v, Vec f) { return nonlinear.apply(v, f); };
   else
     form.rhs = [A = form.A](Vec v, Vec f) { return MatMult(A, v, f); };
+  if (own) {
+    // f(0) = -S r(u0) is the rounding of the steady residual at u0; f's
+    // rounding anywhere near u0 is of its size, and no implicit solve can go below it.
+    Vec zero, f0;
+    PetscCall(MatCreateVecs(form.A, nullptr, &zero));
+    PetscCall(VecDuplicate(zero, &f0));
+    PetscCall(VecSet(zero, 0.0));
+    PetscCall(form.rhs(zero, f0));
+    PetscReal n;
+    PetscCall(VecNorm(f0, NORM_2, &n));
+    form.newtonFloor = 10 * n;
+    PetscCall(VecDestroy(&zero));
+    PetscCall(VecDestroy(&f0));
+  }
   form.preconditioner = [parity](PC pc) {
     return setLuPreconditioner(pc, classRows(parity), kUnknownCols, LuPrecision::Single);
   };

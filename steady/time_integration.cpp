@@ -119,7 +119,7 @@ PetscErrorCode integrate(const TimeForm& form, Vec v, double until,
   PetscCall(TSGetSNES(ts, &snes));
   PetscCall(SNESSetLagPreconditioner(snes, -1));
   PetscCall(SNESSetLagPreconditionerPersists(snes, PETSC_TRUE));
-  PetscCall(SNESSetTolerances(snes, PETSC_DEFAULT, 1e-8, PETSC_DEFAULT, 20, PETSC_DEFAULT));
+  PetscCall(SNESSetTolerances(snes, form.newtonFloor, 1e-8, PETSC_DEFAULT, 20, PETSC_DEFAULT));
   PetscCall(SNESGetKSP(snes, &ksp));
   PetscCall(KSPSetType(ksp, KSPGMRES));
   PetscCall(KSPSetTolerances(ksp, 1e-9, PETSC_DEFAULT, PETSC_DEFAULT, 100));

@@ -20,6 +20,9 @@ struct TimeForm {
   std::function<PetscErrorCode(PC pc)> preconditioner;
   double firstStep = 1e-4;
   double rtol = 1e-6, atol = 1e-12;  // local error per step, relative and absolute
+  // |M v' - f(v)| at or below this ends an implicit solve: the level of
+  // rounding of f (0 for a linear form).
+  double newtonFloor = 0;
 };
 
 struct TimeOutcome {
