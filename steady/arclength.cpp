@@ -337,7 +337,8 @@ struct Emitter {
 // States wanted between two accepted ones, in branch order: a located fold or
 // branch point, and the --at values p passes.
 PetscErrorCode emitBetween(Work& w, Emitter& e, const Point& p0, const Point& p1, bool fold,
-                           bool branchPoint, int* folds, int* branchPoints) {
+                           bool branchPoint, const std::vector<ExtraRow>& extras, int* folds,
+                           int* branchPoints) {
   PetscFunctionBeginUser;
   Point special;
   PetscCall(createPoint(p0.x, special));
@@ -347,26 +348,48 @@ PetscErrorCode emitBetween(Work& w, Emitter& e, const Point& p0, const Point& p1
                    : locateBranchPoint(w, p0, p1, special, &haveSpecial));
     if (haveSpecial) ++*(fold ? folds : branchPoints);
   }
-  std::vector<double> values;
+  std::vector<ExtraRow> values;
   for (double v : w.set.keepAt)
-    if ((p0.p - v) * (p1.p - v) < 0) values.push_back(v);
-  std::sort(values.begin(), values.end());
-  if (p1.p < p0.p) std::reverse(values.begin(), values.end());
+    if ((p0.p - v) * (p1.p - v) < 0) values.push_back({v, "at"});
+  for (const ExtraRow& x : extras)
+    if ((p0.p - x.p) * (p1.p - x.p) < 0) values.push_back(x);
+  std::stable_sort(values.begin(), values.end(),
+                   [up = p1.p >= p0.p](const ExtraRow& a, const ExtraRow& b) {
+                     return up ? a.p < b.p : a.p > b.p;
+                   });
   Point at;
   PetscCall(createPoint(p0.x, at));
-  for (double v : values) {
+  for (const ExtraRow& v : values) {
     bool ok;
-    PetscCall(solveAt(w, p0, p1, v, at, &ok));
+    PetscCall(solveAt(w, p0, p1, v.p, at, &ok));
     if (!ok) continue;
     if (haveSpecial && special.s < at.s) {
       PetscCall(e.emit(special, fold ? "fold" : "branch", true));
       haveSpecial = false;
     }
-    PetscCall(e.emit(at, "at", true));
+    PetscCall(e.emit(at, v.label.c_str(), true));
   }
   if (haveSpecial) PetscCall(e.emit(special, fold ? "fold" : "branch", true));
   PetscCall(destroyPoint(at));
   PetscCall(destroyPoint(special));
+  PetscFunctionReturn(0);
+}
+
+// Shows the accepted step cur -> next to the caller's examineStep.
+PetscErrorCode examine(Work& w, const Point& cur, const Point& next, bool turned,
+                       std::vector<ExtraRow>& extras) {
+  PetscFunctionBeginUser;
+  Point probe;
+  PetscCall(createPoint(cur.x, probe));
+  StepView view{cur.p, next.p, next.x, turned,
+                [&](double p, Vec x, bool* ok) {
+                  PetscFunctionBeginUser;
+                  PetscCall(solveAt(w, cur, next, p, probe, ok));
+                  PetscCall(VecCopy(probe.x, x));
+                  PetscFunctionReturn(0);
+                }};
+  PetscCall(w.set.examineStep(view, &extras));
+  PetscCall(destroyPoint(probe));
   PetscFunctionReturn(0);
 }
 
@@ -423,7 +446,9 @@ PetscErrorCode followBranch(const BranchEquations& eq, const BranchSettings& set
       }
       bool fold = (cur.tp < 0) != (next.tp < 0);
       bool branchPoint = !fold && cur.det != 0 && next.det != 0 && cur.det != next.det;
-      PetscCall(emitBetween(w, e, cur, next, fold, branchPoint, &outcome->folds,
+      std::vector<ExtraRow> extras;
+      if (set.examineStep) PetscCall(examine(w, cur, next, fold || branchPoint, extras));
+      PetscCall(emitBetween(w, e, cur, next, fold, branchPoint, extras, &outcome->folds,
                             &outcome->branchPoints));
       PetscCall(e.emit(next, "", false));
       PetscCall(copyPoint(next, cur));

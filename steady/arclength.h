@@ -25,6 +25,24 @@ struct BranchEquations {
   Mat J = nullptr;
 };
 
+// A step just accepted, before its rows are handed out: its ends in p, the
+// state it reached, whether a fold or branch point lies inside it (its row
+// is handed out with the step's), and the state on the step at any p between
+// its ends (Newton at that p from the nearer end, solved to the level of
+// rounding; only where p does not turn inside the step).
+struct StepView {
+  double p0 = 0, p1 = 0;
+  Vec x1 = nullptr;
+  bool turned = false;
+  std::function<PetscErrorCode(double p, Vec x, bool* ok)> stateAt;
+};
+
+// A state wanted on a step, at p, handed out as a row with `label`.
+struct ExtraRow {
+  double p;
+  std::string label;
+};
+
 struct BranchSettings {
   double from = 0, to = 1;     // start at p = from, stop once p passes `to`
   int maxSteps = 200;          // continuation steps
@@ -36,6 +54,9 @@ struct BranchSettings {
   std::vector<double> keepAt;  // values of p whose states are wanted too
   // Told of every step not taken: the state it started from and the halved length.
   std::function<void(double p, double ds)> onShorterStep;
+  // Told of every accepted step before its rows; the states it asks for are
+  // handed out as rows too, in branch order with the step's others. Optional.
+  std::function<PetscErrorCode(const StepView&, std::vector<ExtraRow>*)> examineStep;
 };
 
 // One state along the branch, handed to the caller in branch order.

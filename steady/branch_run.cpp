@@ -20,6 +20,7 @@
 #include "state/state.h"
 #include "steady/arclength.h"
 #include "steady/console.h"
+#include "steady/critical_point.h"
 #include "steady/finish.h"
 #include "steady/gr_derivative.h"
 #include "steady/lu_preconditioner.h"
@@ -27,6 +28,8 @@
 #include "steady/residual.h"
 #include "steady/self_check.h"
 #include "steady/solver_setup.h"
+#include "steady/stability_report.h"
+#include "steady/step_stability.h"
 
 namespace plume::steady {
 
@@ -55,6 +58,13 @@ struct Run {
   double startTime = 0;
   int kept = 0;
   std::vector<std::string> unverified;
+  // --stability: the stability of the last step's state (or the start's),
+  // and that of the step just accepted, found before its rows are written.
+  bool stability = false;
+  Stability last, ahead;
+  bool haveLast = false, haveAhead = false;
+  double aheadGr = 0;
+  int critical = 0;  // critical points located
 };
 
 PetscErrorCode setStage(Run& r, double gr) {
@@ -98,9 +108,10 @@ double omegaSquares(const Field& omega) {
 
 // The checkpoint and summary of a labelled state of case `c` (the run's state
 // holds it), after the self-check; a state plume's iteration leaves is noted
-// unverified.
+// unverified. `modes`, where computed, go into the summary and beside the
+// checkpoint.
 void keepState(Run& r, const BranchTableRow& row, const Case& c, const Derived& d,
-               int newtonSteps) {
+               int newtonSteps, const Stability* modes) {
   SelfCheck check = runSelfCheck(*r.state, c);
   std::string path = branchCheckpointPath(row.k, row.gr);
   writeCheckpointAt(path, *r.state, c,
@@ -109,9 +120,14 @@ void keepState(Run& r, const BranchTableRow& row, const Case& c, const Derived& 
                     r.p.checkpoints);
   std::string summary = path.substr(0, path.size() - 4) + ".json";
   summary.replace(summary.find("checkpoint_"), 11, "summary_");
-  writeFileAtomically(
-      summary, summaryJson(c, {"newton_steps", newtonSteps, check.passed, check.omegaSqSum}, d),
-      FileKind::Text);
+  StabilityFacts facts{};
+  if (modes) facts = stabilityFacts(*modes);
+  writeFileAtomically(summary,
+                      summaryJson(c, {"newton_steps", newtonSteps, check.passed, check.omegaSqSum,
+                                      modes ? &facts : nullptr},
+                                  d),
+                      FileKind::Text);
+  if (modes) writeModesBeside(path, *modes);
   ++r.kept;
   if (!check.passed) r.unverified.push_back(path);
   std::string line = ru("Сохранено состояние ветви: ").str() + path;
@@ -119,18 +135,56 @@ void keepState(Run& r, const BranchTableRow& row, const Case& c, const Derived& 
   say(line);
 }
 
+// The stability of the row's state, of case `c` (the run's state holds it):
+// the step's own, found when it was accepted, or computed now. The start
+// becomes the last step's.
+PetscErrorCode rowStability(Run& r, const BranchRow& b, const Case& c, Stability* st) {
+  PetscFunctionBeginUser;
+  if (r.haveAhead && b.label.empty() && b.p == r.aheadGr) {
+    *st = r.ahead;
+    r.haveAhead = false;
+  } else {
+    PetscCall(stabilityOfState(r.p.snes, {*r.state, c}, st));
+  }
+  if (b.k == 0 || b.label.empty()) {
+    r.last = *st;
+    r.haveLast = true;
+  }
+  PetscFunctionReturn(0);
+}
+
+void fillStability(BranchTableRow& row, const Stability& st) {
+  auto value = [](const LeadingMode& m, double v) { return m.found ? v : kNone; };
+  row.stable = st.same.found && st.opposite.found ? (st.stable ? 1 : 0) : -1;
+  row.lambdaSymRe = value(st.same, st.same.re);
+  row.lambdaSymIm = value(st.same, st.same.im);
+  row.lambdaAntiRe = value(st.opposite, st.opposite.re);
+  row.lambdaAntiIm = value(st.opposite, st.opposite.im);
+}
+
 PetscErrorCode writeRow(Run& r, const BranchRow& at, Vec x) {
   PetscFunctionBeginUser;
-  if (at.k == 0 && r.skipStart) PetscFunctionReturn(0);
+  Case c = r.c;
+  c.Gr = at.p;
+  if (at.k == 0 && r.skipStart) {
+    // Already in the table; its stability is the one the first step is compared with.
+    if (r.stability) {
+      Stability st;
+      PetscCall(loadWholeState(r.p, x));
+      PetscCall(rowStability(r, at, c, &st));
+    }
+    PetscFunctionReturn(0);
+  }
   BranchRow b = at;
   b.k += r.firstK;
   b.s += r.firstS;
-  Case c = r.c;
-  c.Gr = b.p;
   PetscCall(loadWholeState(r.p, x));
+  Stability st;
+  if (r.stability) PetscCall(rowStability(r, at, c, &st));
   Derived d = computeDerived(r.state->T, r.state->Psi, c);
   BranchTableRow row{b.k,   b.s,   b.p,   d.psiMax.value, d.nu ? *d.nu : kNone, d.flows.source,
                      omegaSquares(r.state->Omega), -1, kNone, kNone, kNone, kNone, b.label};
+  if (r.stability) fillStability(row, st);
   std::string text = branchTableLine(row);
   std::fputs(text.c_str(), r.table);
   std::fflush(r.table);
@@ -142,7 +196,8 @@ PetscErrorCode writeRow(Run& r, const BranchRow& at, Vec x) {
   appendNumber(line, row.psiMax);
   if (!b.label.empty()) line += ", " + b.label + " (Gr = " + exactText(b.p) + ")";
   say(line + "\n");
-  if (!b.label.empty() && isFirstProcess()) keepState(r, row, c, d, b.newtonSteps);
+  if (!b.label.empty() && isFirstProcess())
+    keepState(r, row, c, d, b.newtonSteps, r.stability ? &st : nullptr);
   PetscFunctionReturn(0);
 }
 
@@ -155,6 +210,93 @@ std::string endText(BranchEnd end) {
     case BranchEnd::StartFailed: return ru("начальное состояние не уточнено").str();
   }
   return "";
+}
+
+// The leading mode of `parity`'s class at Gr = p on the step, into *mode;
+// *ok false when the state there was not found.
+PetscErrorCode leadingOnStep(Run& r, const StepView& v, ModeClass parity, double p, Vec x,
+                             LeadingMode* mode, bool* ok) {
+  PetscFunctionBeginUser;
+  PetscCall(v.stateAt(p, x, ok));
+  if (!*ok) PetscFunctionReturn(0);
+  Case c = r.c;
+  c.Gr = p;
+  PetscCall(loadWholeState(r.p, x));
+  PetscCall(leadingModeOfState(r.p.snes, {*r.state, c}, parity, mode));
+  *ok = mode->found;
+  PetscFunctionReturn(0);
+}
+
+// Where the leading real part of `parity`'s class, re0 at the step's start
+// and re1 at its end, is zero: secant steps in Gr, each a state on the
+// branch and an eigen-solve of the class.
+PetscErrorCode locateOnStep(Run& r, const StepView& v, ModeClass parity, double re0, double re1,
+                            Crossing* out) {
+  PetscFunctionBeginUser;
+  Vec x;
+  PetscCall(VecDuplicate(v.x1, &x));
+  bool failed = false;
+  auto leading = [&](double p, double* re, double* im) {
+    LeadingMode m;
+    bool ok = false;
+    *re = 0;  // a failed evaluation ends the search
+    *im = 0;
+    if (failed || leadingOnStep(r, v, parity, p, x, &m, &ok) != 0 || !ok) {
+      failed = true;
+      return;
+    }
+    *re = m.re;
+    *im = m.im;
+  };
+  *out = locateCrossing(leading, v.p0, re0, v.p1, re1);
+  if (failed) out->located = false;
+  PetscCall(VecDestroy(&x));
+  PetscFunctionReturn(0);
+}
+
+std::string className(ModeClass parity) {
+  return parity == ModeClass::Same ? ru("симметричных").str() : ru("антисимметричных").str();
+}
+
+// A step just accepted: the stability of its state, and the critical points
+// inside it where a leading eigenvalue crossed zero since the last step.
+PetscErrorCode examineStep(Run& r, const StepView& v, std::vector<ExtraRow>* extras) {
+  PetscFunctionBeginUser;
+  Case c = r.c;
+  c.Gr = v.p1;
+  PetscCall(loadWholeState(r.p, v.x1));
+  PetscCall(stabilityOfState(r.p.snes, {*r.state, c}, &r.ahead));
+  r.haveAhead = true;
+  r.aheadGr = v.p1;
+  if (!r.haveLast) PetscFunctionReturn(0);
+  for (ModeClass parity : crossedClasses(r.last, r.ahead)) {
+    const bool same = parity == ModeClass::Same;
+    const LeadingMode& m0 = same ? r.last.same : r.last.opposite;
+    const LeadingMode& m1 = same ? r.ahead.same : r.ahead.opposite;
+    if (markedByTurn(parity, m0.im, m1.im, v.turned)) continue;
+    std::string line = ru("Ведущее собственное значение ").str() + className(parity) +
+                       ru(" возмущений пересекло ноль между Gr = ").str() + exactText(v.p0) +
+                       ru(" и Gr = ").str() + exactText(v.p1);
+    if (v.turned) {
+      say(line + ru(": не уточняется, ветвь поворачивает на этом шаге.\n").str());
+      continue;
+    }
+    Crossing x{};
+    PetscCall(locateOnStep(r, v, parity, m0.re, m1.re, &x));
+    if (!x.located) {
+      say(line + ru(": точка не найдена.\n").str());
+      continue;
+    }
+    CriticalKind kind = crossingKind(parity, x.imaginary);
+    extras->push_back({x.p, crossingName(kind)});
+    ++r.critical;
+    line = ru("Критическая точка: ").str() + crossingName(kind) + ru(" (класс ").str() +
+           className(parity) + ru(" возмущений), Gr = ").str() + exactText(x.p);
+    if (kind == CriticalKind::Hopf) line += ru(", частота |Im lambda| = ").str() + exactText(x.imaginary);
+    line += ru(" (вычислений: ").str() + std::to_string(x.evaluations) + ")\n";
+    say(line);
+  }
+  PetscFunctionReturn(0);
 }
 
 PetscErrorCode followFromSolved(Run& r, const BranchRequest& rq, Vec x, BranchOutcome* outcome) {
@@ -191,6 +333,10 @@ PetscErrorCode followFromSolved(Run& r, const BranchRequest& rq, Vec x, BranchOu
   set.firstStep = rq.firstStep;
   set.maxStep = rq.maxStep;
   set.keepAt = rq.at;
+  if (r.stability)
+    set.examineStep = [&r](const StepView& v, std::vector<ExtraRow>* extras) {
+      return examineStep(r, v, extras);
+    };
   set.onShorterStep = [](double gr, double ds) {
     say(ru("Шаг по ветви от Gr = ").str() + exactText(gr) + ru(" не принят; новая длина шага ").str() +
         exactText(ds) + "\n");
@@ -304,6 +450,9 @@ PetscErrorCode readBranchRequest(BranchRequest* rq, bool* given) {
   char start[PETSC_MAX_PATH_LEN] = "";
   PetscCall(PetscOptionsGetString(nullptr, nullptr, "-branch_start", start, sizeof start, nullptr));
   rq->start = start;
+  PetscBool stability = PETSC_FALSE;
+  PetscCall(PetscOptionsHasName(nullptr, nullptr, "-stability", &stability));
+  rq->stability = stability;
   PetscFunctionReturn(0);
 }
 
@@ -339,6 +488,7 @@ int runBranch(const BranchRequest& request, State& state, const Case& c) {
   r.state = &state;
   r.file = c;
   r.startTime = omp_get_wtime();
+  r.stability = request.stability;
   BranchRequest rq = request;
   std::string line = ru("Ветвь стационарных решений от Gr = ").str();
   appendNumber(line, rq.from);
@@ -357,6 +507,10 @@ int runBranch(const BranchRequest& request, State& state, const Case& c) {
   appendInteger(line, outcome.folds);
   line += ru(", точек ветвления: ");
   appendInteger(line, outcome.branchPoints);
+  if (r.stability) {
+    line += ru(", критических точек: ");
+    appendInteger(line, r.critical);
+  }
   line += ru(", сохранено состояний: ");
   appendInteger(line, r.kept);
   line += ".\n";

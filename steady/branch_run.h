@@ -26,6 +26,9 @@ struct BranchRequest {
   // branch, or plume-steady's) instead of solving at FROM; Gr is the
   // checkpoint's, and the rows go on after those branch.csv already holds.
   std::string start;
+  // --stability: both classes' leading eigenvalues at every state, and the
+  // critical points between steps where one crosses zero, located and kept.
+  bool stability = false;
 };
 
 // The command line with the branch's and time integration's long options in

@@ -61,4 +61,18 @@ Crossing locateCrossing(const LeadingAt& leading, double p0, double re0, double 
   return c;
 }
 
+std::vector<ModeClass> crossedClasses(const Stability& a, const Stability& b) {
+  std::vector<ModeClass> out;
+  auto crossed = [](const LeadingMode& x, const LeadingMode& y) {
+    return x.found && y.found && (x.re < 0) != (y.re < 0);
+  };
+  if (crossed(a.same, b.same)) out.push_back(ModeClass::Same);
+  if (crossed(a.opposite, b.opposite)) out.push_back(ModeClass::Opposite);
+  return out;
+}
+
+bool markedByTurn(ModeClass parity, double im0, double im1, bool turned) {
+  return turned && parity == ModeClass::Same && im0 == 0 && im1 == 0;
+}
+
 }  // namespace plume::steady

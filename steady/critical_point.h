@@ -3,8 +3,10 @@
 #pragma once
 
 #include <functional>
+#include <vector>
 
 #include "steady/mode_class.h"
+#include "steady/stability.h"
 
 namespace plume::steady {
 
@@ -38,5 +40,14 @@ using LeadingAt = std::function<void(double p, double* re, double* im)>;
 // secant point of the last bracket.
 Crossing locateCrossing(const LeadingAt& leading, double p0, double re0, double p1, double re1,
                         double relTol = 1e-4, int budget = 40);
+
+// The classes whose leading eigenvalue's real part has opposite signs at two
+// states (both found in both), same symmetry first.
+std::vector<ModeClass> crossedClasses(const Stability& a, const Stability& b);
+
+// True when a crossing of `parity`'s class inside a step along a branch is
+// already marked by the step's fold or branch point (`turned`): a real
+// eigenvalue of the same symmetry crosses zero just where det J changes sign.
+bool markedByTurn(ModeClass parity, double im0, double im1, bool turned);
 
 }  // namespace plume::steady

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -37,6 +38,7 @@ struct Factors {
   int rows = 0, cols = 0;
   typename Precision::Struc id{};
   bool initialised = false, analysed = false, factored = false;
+  bool released = false;  // releaseLuFactors(): factorise again at the next application
   bool report = false;  // -steady_lu_view: times and sizes of the factorisations
   double blrTolerance = 0;  // -steady_lu_blr TOL: low-rank compression to TOL
   bool determinant = false;  // the determinant's sign with every factorisation
@@ -55,6 +57,7 @@ PetscErrorCode setUp(PC pc) {
   PetscFunctionBeginUser;
   Factors<Precision>* f;
   PetscCall(PCShellGetContext(pc, &f));
+  f->released = false;
   Mat P;
   PetscCall(PCGetOperators(pc, nullptr, &P));
   PetscInt n;
@@ -140,6 +143,7 @@ PetscErrorCode apply(PC pc, Vec x, Vec y) {
   PetscFunctionBeginUser;
   Factors<Precision>* f;
   PetscCall(PCShellGetContext(pc, &f));
+  if (f->released) PetscCall(setUp<Precision>(pc));
   PetscInt n;
   PetscCall(VecGetLocalSize(x, &n));
   const PetscScalar* xa;
@@ -189,6 +193,35 @@ PetscErrorCode luDeterminantSign(PC pc, int* sign) {
   Factors<Single>* f;
   PetscCall(PCShellGetContext(pc, &f));
   *sign = f->determinantSign;
+  PetscFunctionReturn(0);
+}
+
+namespace {
+
+template <class Precision>
+PetscErrorCode releaseFactors(PC pc) {
+  PetscFunctionBeginUser;
+  Factors<Precision>* f;
+  PetscCall(PCShellGetContext(pc, &f));
+  if (f->initialised) f->call(-2);
+  f->initialised = f->analysed = f->factored = false;
+  f->released = true;
+  PetscFunctionReturn(0);
+}
+
+}  // namespace
+
+PetscErrorCode releaseLuFactors(PC pc) {
+  PetscFunctionBeginUser;
+  PetscBool shell;
+  PetscCall(PetscObjectTypeCompare(reinterpret_cast<PetscObject>(pc), PCSHELL, &shell));
+  if (!shell) PetscFunctionReturn(0);
+  const char* name = nullptr;
+  PetscCall(PCShellGetName(pc, &name));
+  if (name != nullptr && std::strncmp(name, "double", 6) == 0)
+    PetscCall(releaseFactors<Double>(pc));
+  else if (name != nullptr && std::strncmp(name, "single", 6) == 0)
+    PetscCall(releaseFactors<Single>(pc));
   PetscFunctionReturn(0);
 }
 

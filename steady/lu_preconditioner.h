@@ -26,4 +26,9 @@ PetscErrorCode requestLuDeterminant(PC pc, bool* available);
 // not known (a zero pivot, or the factorisation failed).
 PetscErrorCode luDeterminantSign(PC pc, int* sign);
 
+// Frees the factors `pc` holds (this preconditioner, either precision;
+// nothing otherwise), e.g. before an eigen-solve needs the memory. Its next
+// application factorises the matrix it was last given again.
+PetscErrorCode releaseLuFactors(PC pc);
+
 }  // namespace plume::steady

@@ -20,12 +20,14 @@
 #include "steady/arguments.h"
 #include "steady/branch_run.h"
 #include "steady/console.h"
+#include "steady/evolve.h"
 #include "steady/finish.h"
 #include "steady/newton.h"
 #include "steady/solver_setup.h"
 #include "steady/sweep.h"
 #include "steady/threads.h"
 #include "steady/stability_report.h"
+#include "steady/step_stability.h"
 
 namespace {
 
@@ -89,6 +91,14 @@ PetscErrorCode run(const Arguments& args, int* status) {
     PetscCall(shareStatus(status));
     PetscFunctionReturn(0);
   }
+  EvolveRequest evolve;
+  bool evolveGiven = false, evolveBad = false;
+  PetscCall(readEvolveRequest(&evolve, &evolveGiven, &evolveBad));
+  if (evolveGiven) {
+    *status = evolveBad ? kUsage : (isFirstProcess() ? runEvolve(evolve, state, c) : kSolved);
+    PetscCall(shareStatus(status));
+    PetscFunctionReturn(0);
+  }
   NewtonRun newton;
   PetscCall(startNewtonRun(&newton));
   SteadyProblem problem;
@@ -104,7 +114,7 @@ PetscErrorCode run(const Arguments& args, int* status) {
   if (refused) {
     *status = kUsage;
   } else if (args.mode == Arguments::Mode::Sweep) {
-    PetscCall(runSweep(args.sweep, c, problem, newton, status));
+    PetscCall(runSweep(args.sweep, c, problem, newton, status, wantStability));
   } else {
     printStart(c);
     Vec x;
@@ -117,7 +127,11 @@ PetscErrorCode run(const Arguments& args, int* status) {
       // Before the self-check, which iterates the fields on.
       StabilityFacts stability{};
       bool computed = wantStability && outcome.end == SolveEnd::Converged;
-      if (computed) stability = reportStability({state, c});
+      if (computed) {
+        // The Newton factors are not needed any more: their memory goes to the eigen-solves'.
+        PetscCall(releaseNewtonFactors(problem.snes));
+        stability = reportStability({state, c});
+      }
       *status = finishState(state, c, outcome, MPI_Wtime() - newton.startTime,
                             problem.checkpoints, computed ? &stability : nullptr)
                     .status;

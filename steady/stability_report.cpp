@@ -64,7 +64,9 @@ std::string modesPath(double gr) {
   return path.substr(0, path.size() - 4) + ".modes.bin";
 }
 
-bool writeModes(const Stability& s, double gr) {
+bool writeModes(const Stability& s, double gr) { return writeModesBeside(checkpointPath(gr), s); }
+
+bool writeModesBeside(const std::string& checkpoint, const Stability& s) {
   std::string bytes = "PLUMEMOD";
   putU32(bytes, 1);
   putU32(bytes, kUnknownRows);
@@ -72,7 +74,8 @@ bool writeModes(const Stability& s, double gr) {
   putU32(bytes, 2);
   putMode(bytes, ModeClass::Same, s.same);
   putMode(bytes, ModeClass::Opposite, s.opposite);
-  const std::string path = modesPath(gr), temp = path + ".tmp";
+  const std::string path = checkpoint.substr(0, checkpoint.size() - 4) + ".modes.bin";
+  const std::string temp = path + ".tmp";
   std::FILE* f = std::fopen(temp.c_str(), "wb");
   bool ok = f != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   if (f != nullptr) {
@@ -106,6 +109,10 @@ StabilityFacts reportStability(const Evaluation& at) {
   }
   consoleWrite(stabilityText(s));
   writeModes(s, at.c.Gr);
+  return stabilityFacts(s);
+}
+
+StabilityFacts stabilityFacts(const Stability& s) {
   auto re = [](const LeadingMode& m) { return m.found ? m.re : NAN; };
   auto im = [](const LeadingMode& m) { return m.found ? m.im : NAN; };
   return {s.stable, re(s.same), im(s.same), re(s.opposite), im(s.opposite)};

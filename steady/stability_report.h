@@ -30,6 +30,13 @@ std::string modesPath(double gr);
 // Writes the modes file; false after a message when it could not be written.
 bool writeModes(const Stability& s, double gr);
 
+// The same, beside the checkpoint at `checkpoint` (its name with .modes.bin
+// for .bin), e.g. a state kept along a branch.
+bool writeModesBeside(const std::string& checkpoint, const Stability& s);
+
+// What the summaries and tables hold of it: NaN for a class not found.
+StabilityFacts stabilityFacts(const Stability& s);
+
 // One console line per class and the verdict, in the console's encoding.
 std::string stabilityText(const Stability& s);
 

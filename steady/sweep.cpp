@@ -15,6 +15,8 @@
 #include "state/initial_state.h"
 #include "steady/console.h"
 #include "steady/finish.h"
+#include "steady/stability_report.h"
+#include "steady/step_stability.h"
 #include "steady/sweep_plan.h"
 
 namespace plume::steady {
@@ -40,7 +42,7 @@ std::vector<std::string> readRows() {
 
 bool writeRows(const std::vector<std::string>& rows) {
   std::string text = std::string(kSweepHeader) + "\n";
-  for (const std::string& r : rows) text += r + "\n";
+  for (const std::string& r : rows) text += paddedRow(r) + "\n";
   std::string reason;
   if (writeFileAtomically(kSweepFile, text, FileKind::Text, &reason)) return true;
   consoleWrite(ru("Предупреждение: не удалось записать файл '").str() + kSweepFile + "' (" +
@@ -50,19 +52,20 @@ bool writeRows(const std::vector<std::string>& rows) {
 
 // A point is finished when its checkpoint holds this case and passed plume's
 // stopping rule, and sweep.csv has its row as verified.
-bool finishedBefore(const Case& c, const std::vector<std::string>& rows) {
+bool finishedBefore(const Case& c, const std::vector<std::string>& rows, bool stability) {
   CheckpointRead r = inspectCheckpoint(checkpointPath(c.Gr), c);
   if (r.status != CheckpointStatus::Loaded || !(r.meta.lastResidual < residualLimit)) return false;
   for (const std::string& line : rows) {
     std::optional<RowKey> key = readRowKey(line);
-    if (sameCase(key->c, c) && key->status == "verified") return true;
+    if (sameCase(key->c, c) && key->status == "verified" && (!stability || rowHasStability(line)))
+      return true;
   }
   return false;
 }
 
 SweepRow rowOf(const Case& c, const char* status, int steps, double seconds,
                const Derived& d, double sumOmegaSq) {
-  SweepRow row{c, status, steps, seconds, {}};
+  SweepRow row{c, status, steps, seconds, {}, {}};
   const double values[] = {d.flows.source, d.flows.bottom, d.flows.top,     d.flows.left,
                            d.flows.right,  d.flows.balance};
   for (int k = 0; k < 6; ++k) row.quantities[k] = values[k];
@@ -140,14 +143,16 @@ PetscErrorCode shareInt(int* v) {
 }  // namespace
 
 PetscErrorCode runSweep(const SweepRange& range, const Case& base,
-                        SteadyProblem& problem, NewtonRun& newton, int* status) {
+                        SteadyProblem& problem, NewtonRun& newton, int* status,
+                        bool stability) {
   PetscFunctionBeginUser;
   const std::vector<double> points = sweepPoints(range);
   const int n = static_cast<int>(points.size());
   std::vector<std::string> rows = readRows();
   std::vector<bool> finished(n);
   int done = 0;
-  for (int k = 0; k < n; ++k) done += finished[k] = finishedBefore(pointCase(base, points[k]), rows);
+  for (int k = 0; k < n; ++k) done += finished[k] =
+      finishedBefore(pointCase(base, points[k]), rows, stability);
   printStart(range, base, done);
   // Rows of this sweep's points that are computed again go; others stay.
   std::vector<std::string> kept;
@@ -186,16 +191,26 @@ PetscErrorCode runSweep(const SweepRange& range, const Case& base,
     PetscCall(solveSteady(problem, x, fromGr, c, newton, &outcome, secant ? before : nullptr,
                           secant ? points[beyond] : 0.0));
     int pointStatus = kSolved;
+    // Before the self-check, which iterates the fields on.
+    Stability modes;
+    std::optional<StabilityFacts> facts;
+    if (stability && outcome.end == SolveEnd::Converged && isFirstProcess()) {
+      PetscCall(stabilityOfState(problem.snes, {*problem.state, c}, &modes));
+      facts = stabilityFacts(modes);
+    }
     if (isFirstProcess()) {
-      Finished f =
-          finishState(*problem.state, c, outcome, MPI_Wtime() - t0, problem.checkpoints);
+      Finished f = finishState(*problem.state, c, outcome, MPI_Wtime() - t0,
+                               problem.checkpoints, facts ? &*facts : nullptr);
+      if (facts) writeModes(modes, c.Gr);
       const bool converged = outcome.end == SolveEnd::Converged;
       pointStatus = converged ? f.status : kNotConverged;
       const bool verified = converged && f.check.passed;
       const double sum = converged ? f.check.omegaSqSum : NAN;
       const double seconds = MPI_Wtime() - t0;
       const char* rowStatus = !converged ? "failed" : (verified ? "verified" : "unverified");
-      rows.push_back(sweepCsvLine(rowOf(c, rowStatus, outcome.newtonSteps, seconds, f.derived, sum)));
+      SweepRow row = rowOf(c, rowStatus, outcome.newtonSteps, seconds, f.derived, sum);
+      row.stability = facts;
+      rows.push_back(sweepCsvLine(row));
       if (!writeRows(rows) && converged) pointStatus = kNotSaved;
       computedSeconds += seconds;
       ++computed;

@@ -64,7 +64,40 @@ std::string sweepCsvLine(const SweepRow& row) {
     s += ',';
     if (q && std::isfinite(*q)) appendExactNumber(s, *q);
   }
+  if (!row.stability) return s + ",,,,,";
+  const StabilityFacts& f = *row.stability;
+  s += f.stable ? ",1" : ",0";
+  for (double v : {f.symRe, f.symIm, f.antiRe, f.antiIm}) {
+    s += ',';
+    if (std::isfinite(v)) appendExactNumber(s, v);
+  }
   return s;
+}
+
+namespace {
+
+std::size_t commas(const std::string& line) {
+  std::size_t n = 0;
+  for (char ch : line) n += ch == ',';
+  return n;
+}
+
+}  // namespace
+
+bool rowHasStability(const std::string& line) {
+  // `stable` is the 22nd column: after the 21st comma.
+  std::size_t pos = 0;
+  for (int k = 0; k < 21; ++k) {
+    pos = line.find(',', pos);
+    if (pos == std::string::npos) return false;
+    ++pos;
+  }
+  return pos < line.size() && line[pos] != ',';
+}
+
+std::string paddedRow(const std::string& line) {
+  const std::size_t want = commas(kSweepHeader), have = commas(line);
+  return have >= want ? line : line + std::string(want - have, ',');
 }
 
 std::optional<RowKey> readRowKey(const std::string& line) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "output/summary_files.h"
 #include "state/parameters.h"
 #include "steady/arguments.h"
 
@@ -31,11 +32,14 @@ struct SweepRow {
   // q_source, q_bottom, q_top, q_left, q_right, balance, nu, psi_max,
   // psi_min, u_max, v_max, sum_omega_sq
   std::optional<double> quantities[12];
+  // stable, lambda_sym_re/im, lambda_anti_re/im: empty without --stability
+  std::optional<StabilityFacts> stability;
 };
 
 inline constexpr const char* kSweepHeader =
     "gr,pr,t_bottom,t_top,t_left,t_right,status,newton_steps,seconds,q_source,q_bottom,q_top,"
-    "q_left,q_right,balance,nu,psi_max,psi_min,u_max,v_max,sum_omega_sq";
+    "q_left,q_right,balance,nu,psi_max,psi_min,u_max,v_max,sum_omega_sq,stable,lambda_sym_re,"
+    "lambda_sym_im,lambda_anti_re,lambda_anti_im";
 
 // The row as a line (numbers in the shortest form that reads back to the same
 // double), and the case and status read back from one; nullopt for a line
@@ -46,6 +50,14 @@ struct RowKey {
   std::string status;
 };
 std::optional<RowKey> readRowKey(const std::string& line);
+
+// True when the row's `stable` column holds a value (the stability was
+// computed for it). Rows written before the column existed have none.
+bool rowHasStability(const std::string& line);
+
+// The row with empty cells appended up to the header's columns, for rows
+// written before the stability columns existed.
+std::string paddedRow(const std::string& line);
 
 // True when the two cases are equal bit for bit.
 bool sameCase(const Case& a, const Case& b);

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cmath>
+#include <functional>
 #include <vector>
 
 #include "solver/weights.h"
@@ -65,6 +66,7 @@ struct Toy {
   BranchEquations eq;
   std::vector<double> y1s, ps;  // y1 and p of the rows handed out
   std::vector<std::string> labels;
+  std::function<PetscErrorCode(const StepView&, std::vector<ExtraRow>*)> examine;
 
   explicit Toy(Shape s) : shape(s) {
     MatCreateSeqAIJ(PETSC_COMM_SELF, kN, kN, kN, nullptr, &J);
@@ -160,6 +162,7 @@ struct Toy {
     settings.to = to;
     settings.tolerance = tolerance;
     settings.keepAt = keepAt;
+    settings.examineStep = examine;
     std::vector<double> x0 = stateAt(y1Start);
     for (int i = 0; i < kN; ++i) VecSetValue(x, i, x0[i] + 1e-3 * (i + 1), INSERT_VALUES);
     VecAssemblyBegin(x);
@@ -209,6 +212,50 @@ TEST(Branch, FollowsAFoldRoundAndBackBelowTheStartKeepingTheWantedStates) {
   EXPECT_NEAR(toy.y1s[at[0]], std::sqrt(0.5), 1e-12);
   EXPECT_NEAR(toy.y1s[at[1]], -std::sqrt(0.5), 1e-12);
   EXPECT_LT(toy.ps.back(), 0.0);
+}
+
+TEST(Branch, StatesAskedForOnAStepAreOnTheBranchAndComeOutInBranchOrder) {
+  Toy toy(Shape::Fold);
+  int asked = 0, turned = 0;
+  toy.examine = [&](const StepView& v, std::vector<ExtraRow>* extras) -> PetscErrorCode {
+    PetscFunctionBeginUser;
+    if (v.turned) {
+      ++turned;
+      PetscFunctionReturn(0);
+    }
+    // The state at the step's middle, as the step hands it out: on the branch.
+    const double mid = 0.5 * (v.p0 + v.p1);
+    Vec x;
+    PetscCall(VecDuplicate(v.x1, &x));
+    bool ok = false;
+    PetscCall(v.stateAt(mid, x, &ok));
+    EXPECT_TRUE(ok);
+    const PetscScalar* a;
+    PetscCall(VecGetArrayRead(x, &a));
+    const double y1 = reflect(a)[0];
+    PetscCall(VecRestoreArrayRead(x, &a));
+    EXPECT_NEAR(y1 * y1, 1 - mid, 1e-9) << mid;
+    PetscCall(VecDestroy(&x));
+    extras->push_back({mid, "mid"});
+    ++asked;
+    PetscFunctionReturn(0);
+  };
+  BranchOutcome o = toy.follow(0, 2, 1.0, 1e-12, {0.5});
+  EXPECT_EQ(o.folds, 1);
+  EXPECT_EQ(turned, 1);
+  int mids = 0;
+  for (std::size_t k = 0; k < toy.labels.size(); ++k) {
+    EXPECT_NEAR(toy.y1s[k] * toy.y1s[k], 1 - toy.ps[k], 1e-9) << k;
+    if (toy.labels[k] != "mid") continue;
+    ++mids;
+    // Between the rows before and after it, along the branch: y1 falls all along.
+    ASSERT_GT(k, 0u);
+    ASSERT_LT(k + 1, toy.labels.size());
+    EXPECT_GT(toy.y1s[k - 1], toy.y1s[k]) << k;
+    EXPECT_GT(toy.y1s[k], toy.y1s[k + 1]) << k;
+  }
+  EXPECT_EQ(mids, asked);
+  EXPECT_GE(asked, 3);
 }
 
 TEST(Branch, LocatesACrossingBranchAndGoesOnAlongItsOwn) {

@@ -223,6 +223,30 @@ TEST(StabilityCriticalPoints, CrossingsAreNamedByClassAndLocatedToTheWantedWidth
   EXPECT_EQ(none.evaluations, 0);
 }
 
+TEST(StabilityCriticalPoints, ACrossingIsASignChangeOfAFoundClassAndAFoldMarksOnlyARealOneOfTheSameSymmetry) {
+  auto state = [](double sameRe, double sameIm, double oppositeRe, bool oppositeFound) {
+    Stability s;
+    s.same.found = true;
+    s.same.re = sameRe;
+    s.same.im = sameIm;
+    s.opposite.found = oppositeFound;
+    s.opposite.re = oppositeRe;
+    return s;
+  };
+  using V = std::vector<ModeClass>;
+  EXPECT_EQ(crossedClasses(state(-1, 0, -2, true), state(-0.5, 0, -1, true)), V{});
+  EXPECT_EQ(crossedClasses(state(-1, 0, -2, true), state(0.5, 3, 1, true)),
+            (V{ModeClass::Same, ModeClass::Opposite}));
+  EXPECT_EQ(crossedClasses(state(0.5, 0, -2, true), state(-0.5, 0, 1, true)),
+            (V{ModeClass::Same, ModeClass::Opposite}));
+  EXPECT_EQ(crossedClasses(state(-1, 0, -2, true), state(-1, 0, 1, false)), V{});  // not found
+  EXPECT_EQ(crossedClasses(state(-1, 0, -2, true), state(-1, 0, 1, true)), V{ModeClass::Opposite});
+  EXPECT_TRUE(markedByTurn(ModeClass::Same, 0, 0, true));
+  EXPECT_FALSE(markedByTurn(ModeClass::Same, 0, 0, false));
+  EXPECT_FALSE(markedByTurn(ModeClass::Same, 2.5, 2.5, true));  // a Hopf pair: no fold
+  EXPECT_FALSE(markedByTurn(ModeClass::Opposite, 0, 0, true));  // the symmetry breaks
+}
+
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   SlepcInitializeNoArguments();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -90,11 +91,12 @@ TEST(SteadySweepPlan, EachPointStartsFromTheNearestFinishedOne) {
 }
 
 TEST(SteadySweepPlan, RowsReadBackToTheSameCaseAndStatus) {
-  SweepRow row{{158489.3, 0.71, -0.0, 0.1, 1e-300, -2.5}, "verified", 7, 12.34, {}};
+  SweepRow row{{158489.3, 0.71, -0.0, 0.1, 1e-300, -2.5}, "verified", 7, 12.34, {}, {}};
   row.quantities[0] = 0.1;
   row.quantities[11] = 2686531842.0791016;
   const std::string line = sweepCsvLine(row);
-  EXPECT_EQ(line, "158489.3,0.71,-0,0.1,1e-300,-2.5,verified,7,12.3,0.1,,,,,,,,,,,2686531842.0791016");
+  EXPECT_EQ(line, "158489.3,0.71,-0,0.1,1e-300,-2.5,verified,7,12.3,0.1,,,,,,,,,,,2686531842.0791016,,,,,");
+  EXPECT_FALSE(rowHasStability(line));
   EXPECT_EQ(std::count(line.begin(), line.end(), ','),
             std::count(kSweepHeader, kSweepHeader + std::strlen(kSweepHeader), ','));
   std::optional<RowKey> key = readRowKey(line);
@@ -104,6 +106,23 @@ TEST(SteadySweepPlan, RowsReadBackToTheSameCaseAndStatus) {
   EXPECT_FALSE(sameCase(key->c, {158489.3, 0.71, 0.0, 0.1, 1e-300, -2.5}));  // -0 is not 0
   EXPECT_FALSE(readRowKey(kSweepHeader));
   EXPECT_FALSE(readRowKey("1,2,3"));
+}
+
+TEST(SteadySweepPlan, StabilityColumnsFollowTheOldOnesAndOldRowsArePaddedToThem) {
+  SweepRow row{{1e5, 0.71, 0, 0, 0, 0}, "verified", 4, 1.0, {}, StabilityFacts{false, 0.5, 0, -28.25, NAN}};
+  const std::string line = sweepCsvLine(row);
+  EXPECT_TRUE(line.ends_with(",verified,4,1.0,,,,,,,,,,,,,0,0.5,0,-28.25,")) << line;
+  EXPECT_TRUE(rowHasStability(line));
+  ASSERT_TRUE(readRowKey(line));
+  EXPECT_EQ(readRowKey(line)->status, "verified");
+  // A row written before the stability columns: its 21 columns stay, five empty ones follow.
+  const std::string old = "10,0.71,0,0,0,0,verified,3,2.0,0.1,,,,,,,,,,,5";
+  EXPECT_EQ(paddedRow(old), old + ",,,,,");
+  EXPECT_FALSE(rowHasStability(old));
+  EXPECT_FALSE(rowHasStability(paddedRow(old)));
+  EXPECT_EQ(paddedRow(line), line);
+  EXPECT_EQ(std::count(line.begin(), line.end(), ','),
+            std::count(kSweepHeader, kSweepHeader + std::strlen(kSweepHeader), ','));
 }
 
 namespace {
