@@ -102,13 +102,15 @@ struct Workspace {
   alignas(64) double psiAboveGroup[kBands][kMaxGroups][kPad];
 
   BandProgress bandProgress[kBands];
-  std::uint64_t passNumber;
+  // Read by every band at each block: on a cache line of its own, apart
+  // from what the bands write.
+  alignas(64) std::uint64_t passNumber;
 
   // Calm bits of Psi as it is before the iteration, for the rows a band's
   // groups read (the band's rows and the rows next to it); the temperature
   // sweep finds them, the vorticity sweep reuses them. And the skewed calm
   // bits of each group's rows, found with them.
-  CalmRow bandCalm[kBands][kBandRows + 3];
+  alignas(64) CalmRow bandCalm[kBands][kBandRows + 3];
   alignas(8) unsigned char bandSkewedCalm[kBands][kMaxGroups][8 * kCalmWords];
 
   // Per band, used by the thread that runs it: the wavefront's weights

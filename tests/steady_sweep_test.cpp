@@ -200,9 +200,9 @@ TEST(SteadySweep, AStoppedSweepRunAgainComputesOnlyTheRestAndWritesTheSameRows) 
 
   // Killed once the second point's line is out; run again, one point is left.
   RunResult first = runIn(stopped.path,
-      "(OMP_NUM_THREADS=2 '" PLUME_STEADY_BINARY "' --sweep 10 1000 3 > ../out 2>&1 & p=$!; "
-      "until grep -q 'Точка 2/3' ../out || ! kill -0 $p 2>/dev/null; do sleep 0.05; done; "
-      "kill -KILL $p; wait $p; cat ../out)");
+      "(OMP_NUM_THREADS=2 '" PLUME_STEADY_BINARY "' --sweep 10 1000 3 > console.out 2>&1 & p=$!; "
+      "until grep -q 'Точка 2/3' console.out || ! kill -0 $p 2>/dev/null; do sleep 0.05; done; "
+      "kill -KILL $p; wait $p; cat console.out)");
   ASSERT_NE(first.output.find("Точка 2/3"), std::string::npos) << first.output;
   ASSERT_EQ(first.output.find("Точка 3/3"), std::string::npos) << first.output;
   RunResult again = runSteadyIn(stopped.path, "--sweep 10 1000 3");
