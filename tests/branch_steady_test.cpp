@@ -24,15 +24,7 @@
 
 using namespace plume;
 using namespace plume::steady;
-using plume::testing::testCase;
-using plume::testing::testState;
-
-namespace {
-// The state the tests run on, its fields by name.
-State& st = testState();
-Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
-}  // namespace
-
+using namespace plume::testing;
 
 namespace {
 

@@ -27,12 +27,6 @@ using namespace plume;
 using namespace plume::testing;
 
 namespace {
-// The state the tests run on, its fields by name.
-State& st = testState();
-Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
-}  // namespace
-
-namespace {
 
 // A shell step: wait until `condition` holds or plume has ended.
 std::string until(const std::string& condition) {

@@ -27,12 +27,6 @@ using namespace plume;
 using namespace plume::testing;
 
 namespace {
-// The state the tests run on, its fields by name.
-State& st = testState();
-Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
-}  // namespace
-
-namespace {
 
 // The production step of one instruction-set path, and whether this CPU can run it.
 struct Path {

@@ -18,12 +18,6 @@
 using namespace plume;
 using namespace plume::testing;
 
-namespace {
-// The state the tests run on, its fields by name.
-State& st = testState();
-Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
-}  // namespace
-
 TEST(WallVorticity, ThomRuleOnTheComputedHalfMirroredWithLeftRightCornersLast) {
   setInitialState(st, testCase() = Case{});  // every field and number zero
   fillRandom(Psi, 61, -1.0, 1.0);  // walls included, and not odd about the axis

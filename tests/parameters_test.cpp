@@ -14,12 +14,6 @@
 using namespace plume;
 using namespace plume::testing;
 
-namespace {
-// The state the tests run on, its fields by name.
-State& st = testState();
-Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
-}  // namespace
-
 TEST(ParameterFile, ReadsSixNumbersInAnyLayoutAndIgnoresTheRest) {
   for (const char* text :
        {"1e6 0.7 -0.5 2.5E+03 +3 100", "1e6\r\n0.7\r\n-0.5\r\n2.5e3\r\n3\r\n100\r\n",

@@ -18,12 +18,6 @@ using namespace plume;
 using namespace plume::testing;
 
 namespace {
-// The state the tests run on, its fields by name.
-State& st = testState();
-Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
-}  // namespace
-
-namespace {
 
 // Line `n` (from 0) of `text` with its line end.
 std::string lineOf(const std::string& text, std::size_t n) {

@@ -23,12 +23,6 @@ using namespace plume::steady;
 using namespace plume::testing;
 
 namespace {
-// The state the tests run on, its fields by name.
-State& st = testState();
-Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
-}  // namespace
-
-namespace {
 
 // Sign of the mirror image of `field` (0 T, 1 Omega, 2 Psi) for the class:
 // formed here from the class definitions.

@@ -30,12 +30,6 @@ using namespace plume::steady;
 using namespace plume::testing;
 
 namespace {
-// The state the tests run on, its fields by name.
-State& st = testState();
-Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
-}  // namespace
-
-namespace {
 
 using Nodes = std::vector<NodeValues>;
 

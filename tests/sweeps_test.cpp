@@ -11,12 +11,6 @@ using namespace plume;
 using namespace plume::testing;
 
 namespace {
-// The state the tests run on, its fields by name.
-State& st = testState();
-Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
-}  // namespace
-
-namespace {
 
 // Stream-function update from its five inputs, in the order of the Poisson step.
 double poisson(double west, double east, double south, double north, double omega) {

@@ -69,6 +69,10 @@ std::vector<std::string> filesBelow(const std::filesystem::path& dir);
 State& testState();
 Case& testCase();
 
+// That state and its fields by name, as the tests read and write them.
+inline State& st = testState();
+inline Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
+
 // The production kernels' working storage for the tests' steps.
 kernel::Workspace& testWorkspace();
 

@@ -14,12 +14,6 @@
 using namespace plume;
 using namespace plume::testing;
 
-namespace {
-// The state the tests run on, its fields by name.
-State& st = testState();
-Field &T = st.T, &Omega = st.Omega, &Psi = st.Psi;
-}  // namespace
-
 TEST(Trace, WritesTheFieldsAndMeasuresOfTheIterations) {
   ScratchDir dir;
   makeWorkingDir(dir.path, "100000 0.71 0.5 0 0 0\n", false);
