@@ -357,6 +357,23 @@ TEST(Branch, GrowthAndFrequencyAreReadFromARecordedPerturbation) {
   GrowthFit real = fitGrowth(t, realNorm, realProbe);
   EXPECT_NEAR(real.rate, sigma, 1e-9);
   EXPECT_EQ(real.frequency, 0.0);
+
+  // A fast growing pair seen for three periods, its norm swinging by a factor
+  // 2 within each (as the swaying mode at Gr = 1e8 does): the slope of
+  // log(norm) over the later half's single period is 61 % off here.
+  const double grow = 58.6, fast = 1280.0, c[2] = {1.0, 0.0}, d[2] = {0.5, 0.9};
+  t.clear(), norm.clear(), probe.clear();
+  for (int k = 0; k <= 375; ++k) {
+    double time = 4e-5 * k, e = std::exp(grow * time);
+    double v0 = e * (std::cos(fast * time) * c[0] - std::sin(fast * time) * d[0]);
+    double v1 = e * (std::cos(fast * time) * c[1] - std::sin(fast * time) * d[1]);
+    t.push_back(time);
+    norm.push_back(std::hypot(v0, v1));
+    probe.push_back(v0);
+  }
+  GrowthFit sway = fitGrowth(t, norm, probe);
+  EXPECT_NEAR(sway.rate, grow, 0.01 * grow);
+  EXPECT_NEAR(sway.frequency, fast, 0.01 * fast);
 }
 
 TEST(Branch, LongOptionsReachPetscInItsForm) {
