@@ -259,6 +259,12 @@ PetscErrorCode locateFold(Work& w, const Point& p0, const Point& p1, Point& out,
   for (int trial = 0; trial < kLocateTrials; ++trial) {
     double s = (sb * fa - sa * fb) / (fa - fb);
     PetscCall(stepFrom(w, p0, s, false, out, ok, &steps));
+    // Near a sharp turn the corrector may fail where the secant points; the
+    // middle of the bracket is tried before giving up.
+    if (!*ok && s != 0.5 * (sa + sb)) {
+      s = 0.5 * (sa + sb);
+      PetscCall(stepFrom(w, p0, s, false, out, ok, &steps));
+    }
     if (!*ok) break;
     double fs = tangentP(out, m);
     bool settled = std::fabs(out.p - lastP) <= 0.1 * w.set.locate * std::fabs(out.p);
@@ -337,8 +343,8 @@ struct Emitter {
 // States wanted between two accepted ones, in branch order: a located fold or
 // branch point, and the --at values p passes.
 PetscErrorCode emitBetween(Work& w, Emitter& e, const Point& p0, const Point& p1, bool fold,
-                           bool branchPoint, const std::vector<ExtraRow>& extras, int* folds,
-                           int* branchPoints) {
+                           bool branchPoint, const std::vector<ExtraRow>& extras,
+                           BranchOutcome* outcome) {
   PetscFunctionBeginUser;
   Point special;
   PetscCall(createPoint(p0.x, special));
@@ -346,7 +352,12 @@ PetscErrorCode emitBetween(Work& w, Emitter& e, const Point& p0, const Point& p1
   if (fold || branchPoint) {
     PetscCall(fold ? locateFold(w, p0, p1, special, &haveSpecial)
                    : locateBranchPoint(w, p0, p1, special, &haveSpecial));
-    if (haveSpecial) ++*(fold ? folds : branchPoints);
+    if (haveSpecial) {
+      ++(fold ? outcome->folds : outcome->branchPoints);
+    } else {
+      ++outcome->unlocated;
+      if (w.set.onUnlocated) w.set.onUnlocated(p0.p, p1.p, fold);
+    }
   }
   std::vector<ExtraRow> values;
   for (double v : w.set.keepAt)
@@ -409,7 +420,7 @@ PetscErrorCode followBranch(const BranchEquations& eq, const BranchSettings& set
   PetscCall(createPoint(x, cur));
   PetscCall(createPoint(x, next));
   const double direction = set.to >= set.from ? 1.0 : -1.0;
-  *outcome = {BranchEnd::StartFailed, 0, 0, 0};
+  *outcome = {BranchEnd::StartFailed, 0, 0, 0, 0};
   Emitter e{onRow, w};
 
   PetscCall(VecCopy(x, cur.x));
@@ -448,8 +459,7 @@ PetscErrorCode followBranch(const BranchEquations& eq, const BranchSettings& set
       bool branchPoint = !fold && cur.det != 0 && next.det != 0 && cur.det != next.det;
       std::vector<ExtraRow> extras;
       if (set.examineStep) PetscCall(examine(w, cur, next, fold || branchPoint, extras));
-      PetscCall(emitBetween(w, e, cur, next, fold, branchPoint, extras, &outcome->folds,
-                            &outcome->branchPoints));
+      PetscCall(emitBetween(w, e, cur, next, fold, branchPoint, extras, outcome));
       PetscCall(e.emit(next, "", false));
       PetscCall(copyPoint(next, cur));
       if ((cur.p - set.to) * direction >= 0) {

@@ -54,6 +54,9 @@ struct BranchSettings {
   std::vector<double> keepAt;  // values of p whose states are wanted too
   // Told of every step not taken: the state it started from and the halved length.
   std::function<void(double p, double ds)> onShorterStep;
+  // Told of a fold or branch point found inside the accepted step p0 -> p1
+  // that could not be located (no state of the search converged). Optional.
+  std::function<void(double p0, double p1, bool fold)> onUnlocated;
   // Told of every accepted step before its rows; the states it asks for are
   // handed out as rows too, in branch order with the step's others. Optional.
   std::function<PetscErrorCode(const StepView&, std::vector<ExtraRow>*)> examineStep;
@@ -74,7 +77,8 @@ enum class BranchEnd { PassedEnd, ReturnedBelowStart, StepBudget, StepTooShort, 
 struct BranchOutcome {
   BranchEnd end;
   int steps;
-  int folds, branchPoints;
+  int folds, branchPoints;  // located and labelled
+  int unlocated;            // found inside a step, but not located
 };
 
 // Follows the branch from the solution near `x` at p = settings.from (x is

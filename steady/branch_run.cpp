@@ -341,6 +341,14 @@ PetscErrorCode followFromSolved(Run& r, const BranchRequest& rq, Vec x, BranchOu
     say(ru("Шаг по ветви от Gr = ").str() + exactText(gr) + ru(" не принят; новая длина шага ").str() +
         exactText(ds) + "\n");
   };
+  set.onUnlocated = [](double gr0, double gr1, bool fold) {
+    const std::string between = ru(" между Gr = ").str() + exactText(gr0) + ru(" и Gr = ").str() +
+                                exactText(gr1);
+    say(fold ? ru("Поворот ветви").str() + between + ru(" найден на шаге, но не локализован").str()
+             : ru("Точка ветвления").str() + between +
+                   ru(" найдена на шаге, но не локализована").str());
+    say(ru(": ни одно состояние поиска не сошлось; в branch.csv ее строки нет.\n"));
+  };
   PetscCall(followBranch(eq, set, x,
                          [&r](const BranchRow& row, Vec v) { return writeRow(r, row, v); },
                          outcome));
@@ -507,6 +515,10 @@ int runBranch(const BranchRequest& request, State& state, const Case& c) {
   appendInteger(line, outcome.folds);
   line += ru(", точек ветвления: ");
   appendInteger(line, outcome.branchPoints);
+  if (outcome.unlocated > 0) {
+    line += ru(", не локализовано: ");
+    appendInteger(line, outcome.unlocated);
+  }
   if (r.stability) {
     line += ru(", критических точек: ");
     appendInteger(line, r.critical);

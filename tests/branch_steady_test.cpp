@@ -59,6 +59,7 @@ struct Toy {
   std::vector<double> y1s, ps;  // y1 and p of the rows handed out
   std::vector<std::string> labels;
   std::function<PetscErrorCode(const StepView&, std::vector<ExtraRow>*)> examine;
+  double failWithin = 0;  // the residual is NaN where |y1| is below this
 
   explicit Toy(Shape s) : shape(s) {
     MatCreateSeqAIJ(PETSC_COMM_SELF, kN, kN, kN, nullptr, &J);
@@ -92,6 +93,7 @@ struct Toy {
     } else {
       g[0] = shape == Shape::Fold ? y[0] * y[0] + p - 1 : y[0] * y[0] - y[0] * (p - 0.5);
       for (int i = 1; i < kN; ++i) g[i] = (y[i] - kCouple[i] * y[0]) - 1;
+      if (std::fabs(y[0]) < failWithin) g.fill(NAN);
     }
     std::array<double, kN> f = reflect(g.data());
     PetscScalar* o;
@@ -148,8 +150,10 @@ struct Toy {
 
   // From near the known state at y1Start (solved at p = from first).
   BranchOutcome follow(double from, double to, double y1Start, double tolerance = 1e-8,
-                       std::vector<double> keepAt = {}) {
+                       std::vector<double> keepAt = {},
+                       const std::function<void(BranchSettings&)>& adjust = {}) {
     BranchSettings settings;
+    if (adjust) adjust(settings);
     settings.from = from;
     settings.to = to;
     settings.tolerance = tolerance;
@@ -204,6 +208,28 @@ TEST(Branch, FollowsAFoldRoundAndBackBelowTheStartKeepingTheWantedStates) {
   EXPECT_NEAR(toy.y1s[at[0]], std::sqrt(0.5), 1e-12);
   EXPECT_NEAR(toy.y1s[at[1]], -std::sqrt(0.5), 1e-12);
   EXPECT_LT(toy.ps.back(), 0.0);
+}
+
+TEST(Branch, AFoldThatCannotBeLocatedIsReportedNotDropped) {
+  // No state converges near the fold (|y1| < 1e-2): steps jump over it, the
+  // search inside the step cannot get there.
+  Toy toy(Shape::Fold);
+  toy.failWithin = 1e-2;
+  int told = 0, toldFolds = 0;
+  double p0 = NAN, p1 = NAN;
+  BranchOutcome o = toy.follow(0, 2, 1.0, 1e-12, {}, [&](BranchSettings& s) {
+    s.onUnlocated = [&](double a, double b, bool fold) {
+      ++told, toldFolds += fold, p0 = a, p1 = b;
+    };
+  });
+  EXPECT_EQ(o.end, BranchEnd::ReturnedBelowStart);
+  EXPECT_EQ(o.folds, 0);
+  EXPECT_EQ(o.unlocated, 1);
+  EXPECT_EQ(told, 1);
+  EXPECT_EQ(toldFolds, 1);
+  EXPECT_LT(p0, 1.0);
+  EXPECT_LT(p1, 1.0);
+  for (const std::string& label : toy.labels) EXPECT_NE(label, "fold");
 }
 
 TEST(Branch, StatesAskedForOnAStepAreOnTheBranchAndComeOutInBranchOrder) {
