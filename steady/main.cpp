@@ -25,7 +25,7 @@
 #include "steady/newton.h"
 #include "steady/solver_setup.h"
 #include "steady/sweep.h"
-#include "steady/threads.h"
+#include "steady/library_environment.h"
 #include "steady/stability_report.h"
 #include "steady/step_stability.h"
 
@@ -153,7 +153,7 @@ int main(int argc, char** argv) {
     consoleWrite(usageText());
     return args.mode == Arguments::Mode::Help ? 0 : kUsage;
   }
-  waitPassively(argv);
+  prepareLibraryEnvironment(argv);
   std::vector<std::string> petscArgs =
       petscStyleArguments({args.petscArgs.begin(), args.petscArgs.end()});
   std::vector<char*> pointers;

@@ -22,6 +22,7 @@
 #include "steady/continuation.h"
 #include "steady/forcing.h"
 #include "steady/jacobian.h"
+#include "steady/library_environment.h"
 #include "steady/residual.h"
 #include "tests/test_support.h"
 
@@ -331,4 +332,13 @@ int main(int argc, char** argv) {
   int status = RUN_ALL_TESTS();
   PetscFinalize();
   return status;
+}
+
+TEST(SteadyLibraries, BriefSpinOnlyWhereTheUserSetNeitherWaitVariable) {
+  using Set = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(libraryEnvironment([](const char*) { return false; }),
+            (Set{{"OMP_WAIT_POLICY", "passive"}, {"GOMP_SPINCOUNT", "2000"}}));
+  for (const char* mine : {"OMP_WAIT_POLICY", "GOMP_SPINCOUNT"})
+    EXPECT_TRUE(libraryEnvironment([mine](const char* n) { return std::strcmp(n, mine) == 0; }).empty())
+        << mine;
 }
