@@ -45,7 +45,6 @@ struct Work {
   const BranchEquations& eq;
   const BranchSettings& set;
   Vec f = nullptr, g = nullptr, a = nullptr, b = nullptr, d = nullptr;
-  int looseSteps = 0;  // steps the last corrector took to reach the steps' tolerance
   bool refactor = true;
   int newtonSteps = 0;
 };
@@ -108,7 +107,8 @@ PetscErrorCode borderValue(Work& w, const Border& c, Vec x, double p, double* va
 
 // Bordered Newton from (x, *p) until |F| <= tolerance |x| (or, with toFloor,
 // until Newton reaches the level of rounding) with the border held. w.b
-// holds a guess of J^-1 dF/dp's negative.
+// holds a guess of J^-1 dF/dp's negative. *steps counts the Newton steps
+// until |F| <= tolerance |x|, also when the corrector goes on to rounding.
 PetscErrorCode correct(Work& w, Vec x, double* p, const Border& c, bool toFloor, bool* ok,
                        int* steps) {
   PetscFunctionBeginUser;
@@ -116,9 +116,9 @@ PetscErrorCode correct(Work& w, Vec x, double* p, const Border& c, bool toFloor,
   std::vector<double> history;
   double aimed = 0;
   const double borderScale = std::fabs(c.ds) + std::fabs(c.cp * c.p0) + 1e-300;
-  w.looseSteps = -1;
+  bool tolerable = false;
   for (int it = 0;; ++it) {
-    *steps = it;
+    if (!tolerable) *steps = it;
     PetscReal fn, xn;
     PetscCall(w.eq.residual(x, *p, w.f));
     PetscCall(VecNorm(w.f, NORM_2, &fn));
@@ -129,7 +129,7 @@ PetscErrorCode correct(Work& w, Vec x, double* p, const Border& c, bool toFloor,
     double prev = history.empty() ? INFINITY : history.back();
     history.push_back(fn);
     bool bordered = std::fabs(n) <= 1e-12 * borderScale;
-    if (bordered && fn <= w.set.tolerance * xn && w.looseSteps < 0) w.looseSteps = it;
+    tolerable = tolerable || (bordered && fn <= w.set.tolerance * xn);
     if (bordered && (toFloor ? atRoundingFloor(fn, prev, aimed, xn)
                              : fn <= w.set.tolerance * xn)) {
       *ok = true;
@@ -446,7 +446,6 @@ PetscErrorCode followBranch(const BranchEquations& eq, const BranchSettings& set
       // fold a state at the steps' tolerance is off in Gr by up to 5e-4 (at
       // Gr = 2e8), enough to show turns that are not there and hide the fold.
       PetscCall(stepFrom(w, cur, ds, true, next, &ok, &steps));
-      const int looseSteps = w.looseSteps;  // before the states between are solved
       if (ok) {
         Metric m{};
         PetscCall(metricAt(cur.x, cur.p, &m));
@@ -468,7 +467,7 @@ PetscErrorCode followBranch(const BranchEquations& eq, const BranchSettings& set
       std::vector<ExtraRow> extras;
       if (set.examineStep) PetscCall(examine(w, cur, next, fold || branchPoint, extras));
       PetscCall(emitBetween(w, e, cur, next, fold, branchPoint, extras, outcome));
-      PetscCall(e.emit(next, "", false));
+      PetscCall(e.emit(next, "", true));
       PetscCall(copyPoint(next, cur));
       if ((cur.p - set.to) * direction >= 0) {
         outcome->end = BranchEnd::PassedEnd;
@@ -479,7 +478,7 @@ PetscErrorCode followBranch(const BranchEquations& eq, const BranchSettings& set
         break;
       }
       // Lengths grow after a step that reached the steps' tolerance quickly.
-      if (looseSteps >= 0 && looseSteps <= 4) ds = std::min(2 * ds, set.maxStep);
+      if (steps <= 4) ds = std::min(2 * ds, set.maxStep);
     }
     PetscCall(VecCopy(cur.x, x));
   }

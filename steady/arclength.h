@@ -68,7 +68,7 @@ struct BranchRow {
   double s = 0;        // arclength from the start
   double p = 0;
   std::string label;   // "fold", "branch", "at" or empty
-  bool polished = false;  // solved to the level of rounding (labelled and kept states)
+  bool polished = false;  // solved to the level of rounding
   int newtonSteps = 0;    // Newton steps of the whole branch so far
 };
 
